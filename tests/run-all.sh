@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs what the build and the tests need, then builds and runs every test
+# twice: a hardened release build with warnings as errors, and a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer. Ends with a short benchmark
+# run so that the benchmark program keeps working.
+set -eu
+cd "$(dirname "$0")/.."
+
+deploy/ensure-packages.sh cmake ninja-build g++ libcrypt-dev libinih-dev libgtest-dev \
+    libnss-wrapper ucspi-tcp util-linux binutils
+
+cmake --workflow --preset ci
+cmake --workflow --preset asan
+if [ -x build/ci/bench/zembrovald_bench ]; then
+    build/ci/bench/zembrovald_bench --quick
+fi

@@ -1,0 +1,52 @@
+// userdb_store.cc: the account look-up, one full scan of the file.
+#include "userdb_store.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "unique_fd.h"
+#include "userdb_line.h"
+#include "userdb_scan.h"
+
+store_result userdb_lookup(const char *path, const char *user, account_record &record, error_text &error)
+{
+    unique_fd fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        set_error(error, "%s: cannot open: %s", path, std::strerror(errno));
+        return store_result::failed;
+    }
+    const std::string_view wanted = user;
+    // A name that no line can carry is still looked for through the whole
+    // file, so it takes as long as any other.
+    const bool possible = is_valid_account_name(wanted);
+    bool found = false;
+    userdb_scanner scanner(fd.get());
+    scanned_line line;
+    for (;;) {
+        const userdb_scanner::step step = scanner.next(line);
+        if (step == userdb_scanner::step::end)
+            break;
+        if (step == userdb_scanner::step::failed) {
+            set_error(error, "%s: cannot read: %s", path, std::strerror(errno));
+            return store_result::failed;
+        }
+        // Only a line whose name field is the wanted name is parsed at all.
+        if (found || !possible || line.overlong || userdb_line_name(line.text) != wanted)
+            continue;
+        userdb_fields fields;
+        if (!parse_userdb_line(line.text, fields))
+            continue;
+        found = true;
+        record.name.assign(fields.name);
+        record.hash.assign(fields.hash);
+        record.has_uid = fields.has_uid;
+        record.uid = fields.uid;
+        record.has_gid = fields.has_gid;
+        record.gid = fields.gid;
+        record.home.assign(fields.home);
+        record.sysuser.assign(fields.sysuser);
+    }
+    return found ? store_result::ok : store_result::denied;
+}

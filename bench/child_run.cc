@@ -54,8 +54,8 @@ pid_t start_spawned(const char *const argv[], int in_fd, int out_fd) {
     pid_t pid = -1;
     // posix_spawn takes char *const[] for historical reasons; it does not
     // write to the strings.
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr,
-                                  const_cast<char *const *>(argv), environ);
+    const int error =
+        posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     return error == 0 ? pid : -1;
 }
@@ -95,7 +95,8 @@ void drain(int fd, child_result &result) {
         if (got <= 0)
             break;
         const std::size_t room = OUTPUT_KEPT - 1 - result.output_length;
-        const std::size_t kept = static_cast<std::size_t>(got) < room ? static_cast<std::size_t>(got) : room;
+        const std::size_t kept =
+            static_cast<std::size_t>(got) < room ? static_cast<std::size_t>(got) : room;
         std::memcpy(result.output + result.output_length, chunk, kept);
         result.output_length += kept;
     }

@@ -50,9 +50,10 @@ bool measure_size(const bench_options &options, const size_plan &plan) {
     const double hash = mib(median_of(hash_kib));
     char accounts[32];
     with_separators(plan.accounts, accounts);
-    note("%s accounts (%.1f MB): zembrovald %.1f MiB, one yescrypt hash alone %.1f MiB "
-         "(this process %.1f MiB, a floor for both)",
-         accounts, static_cast<double>(setup.userdb_bytes) / 1e6, program, hash,
+    note("%s accounts (%.1f MB, %lld bytes a line): zembrovald %.1f MiB, one yescrypt hash "
+         "alone %.1f MiB (this process %.1f MiB, a floor for both)",
+         accounts, static_cast<double>(setup.userdb_bytes) / 1e6,
+         setup.userdb_bytes / static_cast<long long>(plan.accounts), program, hash,
          mib(static_cast<double>(own_kib)));
 
     report_row row{};
@@ -74,8 +75,8 @@ bool bench_memory(const bench_options &options) {
     static constexpr size_plan QUICK[] = {{1000, 1}, {100'000, 1}};
     std::printf("3. peak memory during one change (yescrypt, ru_maxrss; medians)\n");
     std::fflush(stdout);
-    for (const size_plan &plan : options.quick ? std::span<const size_plan>(QUICK)
-                                               : std::span<const size_plan>(FULL))
+    for (const size_plan &plan :
+         options.quick ? std::span<const size_plan>(QUICK) : std::span<const size_plan>(FULL))
         if (!measure_size(options, plan))
             return false;
     return true;

@@ -32,9 +32,10 @@ bool run_batch(contender &who, int runs, bool keep) {
         // Checked every time: a figure from a program that misbehaved is
         // no figure.
         if (!exited_with(result, 1) || std::strcmp(result.output, EXPECTED_OUTPUT) != 0) {
-            std::fprintf(stderr, "zembrovald_bench: %s answered a refused user line with "
-                         "status %d and output \"%s\"\n", who.label, result.wait_status,
-                         result.output);
+            std::fprintf(stderr,
+                         "zembrovald_bench: %s answered a refused user line with "
+                         "status %d and output \"%s\"\n",
+                         who.label, result.wait_status, result.output);
             return false;
         }
         if (keep)
@@ -49,7 +50,8 @@ bool bench_startup(const bench_options &options) {
     const int total = options.quick ? 200 : 2000;
     const int batch = options.quick ? 25 : 50;
     std::printf("1. start-up per connection, refused user line (%d runs each, interleaved "
-                "in batches of %d)\n", total, batch);
+                "in batches of %d)\n",
+                total, batch);
 
     // The refused path must not reach the library; no configuration makes
     // sure a stray lookup would show as a failure rather than as speed.

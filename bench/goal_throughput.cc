@@ -47,8 +47,8 @@ bool start_tcpserver(server_process &server, unsigned port) {
     std::snprintf(port_text, sizeof port_text, "%u", port);
     // Without -H -R -l0 a connection may wait seconds on name and ident
     // look-ups, which would measure those instead.
-    const char *const argv[] = {"tcpserver", "-q", "-H", "-R", "-l0", "127.0.0.1",
-                                port_text, ZEMBROVALD_PATH, nullptr};
+    const char *const argv[] = {"tcpserver",     "-q",   "-H", "-R", "-l0", "127.0.0.1", port_text,
+                                ZEMBROVALD_PATH, nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -74,8 +74,7 @@ bool prepare_accounts(const bench_options &options, bench_folder &folder,
     char filler[HASH_SIZE];
     if (!folder.ok() || !use_config(folder, YESCRYPT) ||
         !make_hash(YESCRYPT, "filler-password", filler)) {
-        std::fprintf(stderr, "zembrovald_bench: cannot set up a folder under %s\n",
-                     options.base);
+        std::fprintf(stderr, "zembrovald_bench: cannot set up a folder under %s\n", options.base);
         return false;
     }
     tail_account tail[CLIENTS];
@@ -89,6 +88,19 @@ bool prepare_accounts(const bench_options &options, bench_folder &folder,
         tail[i] = {client.name, client.stored};
     }
     return write_userdb(folder, ACCOUNTS - CLIENTS, filler, tail, CLIENTS) != 0;
+}
+
+// Adds samples timings of the three hashes of one change to hash_ms.
+bool time_hashes(const client_account &account, int samples, std::vector<double> &hash_ms) {
+    for (int i = 0; i < samples; ++i) {
+        const double ms = time_change_hashes_ms(YESCRYPT, account.passwords[0], account.stored);
+        if (ms < 0) {
+            std::fprintf(stderr, "zembrovald_bench: libxcrypt refused a hash\n");
+            return false;
+        }
+        hash_ms.push_back(ms);
+    }
+    return true;
 }
 
 // One client: changes its own account's password back and forth until the
@@ -110,7 +122,8 @@ void run_client(unsigned port, const client_account &account, std::int64_t deadl
 bool bench_throughput(const bench_options &options) {
     const int seconds = options.quick ? 3 : 20;
     std::printf("4. changes per second, %d clients at once through tcpserver (yescrypt, %s "
-                "accounts, %d s)\n", CLIENTS, "1,000", seconds);
+                "accounts, %d s)\n",
+                CLIENTS, "1,000", seconds);
     std::fflush(stdout);
 
     bench_folder folder(options.base);
@@ -118,17 +131,12 @@ bool bench_throughput(const bench_options &options) {
     if (!prepare_accounts(options, folder, clients))
         return false;
 
+    // The hash time is taken before and after the load, so that a change in
+    // the machine's speed during the run moves both figures alike.
     std::vector<double> hash_ms;
-    for (int i = 0; i < (options.quick ? 3 : 7); ++i) {
-        const double ms = time_change_hashes_ms(YESCRYPT, clients[0].passwords[0],
-                                                clients[0].stored);
-        if (ms < 0)
-            return false;
-        hash_ms.push_back(ms);
-    }
-    const double change_hashes_ms = median_of(hash_ms);
-    const long cores = online_cores();
-    const double limit = static_cast<double>(cores) * 1000.0 / change_hashes_ms;
+    const int hash_samples = options.quick ? 3 : 7;
+    if (!time_hashes(clients[0], hash_samples, hash_ms))
+        return false;
 
     server_process server;
     const unsigned port = free_loopback_port();
@@ -141,19 +149,23 @@ bool bench_throughput(const bench_options &options) {
     const std::int64_t deadline = start + static_cast<std::int64_t>(seconds) * 1'000'000'000;
     std::vector<std::thread> threads;
     for (const client_account &account : clients)
-        threads.emplace_back(run_client, port, std::cref(account), deadline,
-                             std::ref(changes), std::ref(failures));
+        threads.emplace_back(run_client, port, std::cref(account), deadline, std::ref(changes),
+                             std::ref(failures));
     for (std::thread &thread : threads)
         thread.join();
     // Changes started before the deadline are counted, so the time runs until
     // the last of them ended.
     const double elapsed_s = ms_between(start, now_ns()) / 1000.0;
     if (failures.load() != 0) {
-        std::fprintf(stderr, "zembrovald_bench: %d clients saw a change fail\n",
-                     failures.load());
+        std::fprintf(stderr, "zembrovald_bench: %d clients saw a change fail\n", failures.load());
         return false;
     }
 
+    if (!time_hashes(clients[0], hash_samples, hash_ms))
+        return false;
+    const double change_hashes_ms = median_of(hash_ms);
+    const long cores = online_cores();
+    const double limit = static_cast<double>(cores) * 1000.0 / change_hashes_ms;
     const double rate = static_cast<double>(changes.load()) / elapsed_s;
     note("%ld changes in %.1f s: %.1f changes/s; the hashes of one change take %.1f ms in "
          "one process, so %ld cores allow %.1f changes/s",

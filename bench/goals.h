@@ -4,8 +4,8 @@
 #pragma once
 
 struct bench_options {
-    bool quick = false;            // a few seconds in all, so the program never rots
-    const char *base = "/tmp";     // where the private folders are made
+    bool quick = false;        // a few seconds in all, so the program never rots
+    const char *base = "/tmp"; // where the private folders are made
 };
 
 bool bench_startup(const bench_options &options);

@@ -31,8 +31,7 @@ bool make_hash(const hash_method &method, const char *password, char (&out)[HASH
     return hash_with(password, setting, out);
 }
 
-double time_change_hashes_ms(const hash_method &method, const char *password,
-                             const char *stored) {
+double time_change_hashes_ms(const hash_method &method, const char *password, const char *stored) {
     char hash[HASH_SIZE];
     const std::int64_t start = now_ns();
     bool ok = hash_with(password, stored, hash) && std::strcmp(hash, stored) == 0;

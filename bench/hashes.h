@@ -24,5 +24,4 @@ inline constexpr hash_method CHEAP_SHA512CRYPT{"sha512crypt", "$6$", 1000};
 // Milliseconds the hashes of one change take in this process: two
 // verifications of password against stored (at login and again in the
 // change) and one new hash of method. Negative if a hash failed.
-double time_change_hashes_ms(const hash_method &method, const char *password,
-                             const char *stored);
+double time_change_hashes_ms(const hash_method &method, const char *password, const char *stored);

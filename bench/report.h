@@ -12,13 +12,13 @@ struct report_row {
     char goal[FIELD_SIZE];
     char measured[FIELD_SIZE];
     char baseline[FIELD_SIZE];
-    double ratio;      // measured / baseline
-    double bound;      // the ratio the goal allows
-    better direction;  // whether ratio must stay at most or at least bound
+    double ratio;     // measured / baseline
+    double bound;     // the ratio the goal allows
+    better direction; // whether ratio must stay at most or at least bound
 };
 
-[[gnu::format(printf, 3, 4)]] void format_field(char *out, std::size_t size,
-                                                const char *format, ...);
+[[gnu::format(printf, 3, 4)]] void format_field(char *out, std::size_t size, const char *format,
+                                                ...);
 
 // One line of detail under the current heading, flushed at once so that a
 // long run shows progress.

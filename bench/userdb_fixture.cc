@@ -90,8 +90,7 @@ bool use_config(const bench_folder &folder, const hash_method &method) {
 }
 
 long long write_userdb(const bench_folder &folder, std::size_t filler_count,
-                       const char *filler_hash, const tail_account *tail,
-                       std::size_t tail_count) {
+                       const char *filler_hash, const tail_account *tail, std::size_t tail_count) {
     char userdb_path[PATH_MAX];
     if (!folder.file(USERDB_NAME, userdb_path))
         return 0;
@@ -112,7 +111,7 @@ long long write_userdb(const bench_folder &folder, std::size_t filler_count,
     return size;
 }
 
-bool copy_and_replace(const char *path) {
+bool copy_and_replace(const char *path, bool sync_folder) {
     char copy_path[PATH_MAX];
     const int length = std::snprintf(copy_path, sizeof copy_path, "%s.bench-copy", path);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof copy_path)
@@ -134,5 +133,14 @@ bool copy_and_replace(const char *path) {
     }
     if (fsync(copy.fd) != 0 || !copy.close_checked())
         return false;
-    return std::rename(copy_path, path) == 0;
+    if (std::rename(copy_path, path) != 0)
+        return false;
+    if (!sync_folder)
+        return true;
+    char *slash = std::strrchr(copy_path, '/');
+    if (slash == nullptr)
+        return false;
+    *slash = '\0';
+    unique_fd folder(::open(copy_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.fd >= 0 && fsync(folder.fd) == 0;
 }

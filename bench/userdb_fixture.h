@@ -40,9 +40,9 @@ struct tail_account {
 // tail accounts, last in the file where a lookup finds them latest. Returns
 // the size of the file in bytes, or 0 on failure.
 long long write_userdb(const bench_folder &folder, std::size_t filler_count,
-                       const char *filler_hash, const tail_account *tail,
-                       std::size_t tail_count);
+                       const char *filler_hash, const tail_account *tail, std::size_t tail_count);
 
 // The least a durable rewrite can cost: read path, write a copy beside it,
-// fsync the copy and rename it over path.
-[[nodiscard]] bool copy_and_replace(const char *path);
+// fsync the copy and rename it over path; with sync_folder, fsync the folder
+// too, so that the rename itself is on disk.
+[[nodiscard]] bool copy_and_replace(const char *path, bool sync_folder);

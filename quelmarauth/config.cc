@@ -137,6 +137,11 @@ char *read_for_inih(char *buffer, int size, void *stream)
     text = trim(text);
     if (text.empty() || text.front() == '#')
         return buffer;
+    // inih would take these for comments too.
+    if (text.front() == ';') {
+        state.fail(line, "malformed line (comments start with '#')");
+        return buffer;
+    }
     if (text.front() == '[') {
         const std::size_t close = text.find(']');
         if (close == std::string_view::npos || close == 1 || !trim(text.substr(close + 1)).empty()) {

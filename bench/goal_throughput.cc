@@ -121,13 +121,14 @@ void run_client(unsigned port, const client_account &account, std::int64_t deadl
 
 bool bench_throughput(const bench_options &options) {
     const int seconds = options.quick ? 3 : 20;
+    char accounts[32];
     std::printf("4. changes per second, %d clients at once through tcpserver (yescrypt, %s "
                 "accounts, %d s)\n",
-                CLIENTS, "1,000", seconds);
+                CLIENTS, with_separators(ACCOUNTS, accounts), seconds);
     std::fflush(stdout);
 
     bench_folder folder(options.base);
-    static client_account clients[CLIENTS];
+    client_account clients[CLIENTS];
     if (!prepare_accounts(options, folder, clients))
         return false;
 

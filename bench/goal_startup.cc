@@ -53,8 +53,8 @@ bool bench_startup(const bench_options &options) {
                 "in batches of %d)\n",
                 total, batch);
 
-    // The refused path must not reach the library; no configuration makes
-    // sure a stray lookup would show as a failure rather than as speed.
+    // The refused path never reaches the library; unset, so that no
+    // configuration left by another figure can make a difference.
     unsetenv("QUELMARAUTH_CONFIG");
     static const char *const PROGRAM_ARGV[] = {ZEMBROVALD_PATH, nullptr};
     static const char *const BASELINE_ARGV[] = {BASELINE_GREETER_PATH, nullptr};

@@ -29,7 +29,10 @@ inline constexpr std::size_t COPY_CHUNK = 64 * 1024;
 // leftovers of a killed process by the name alone.
 std::string temp_prefix(std::string_view base)
 {
-    return "." + std::string(base) + TEMP_MARK;
+    std::string prefix(".");
+    prefix.append(base);
+    prefix.append(TEMP_MARK);
+    return prefix;
 }
 
 bool write_all(int fd, const char *data, std::size_t size)

@@ -65,6 +65,10 @@ struct store_ops {
     // {nullptr, ...}.
     const store_key *keys;
 
+    // Whether the store keeps hashes the library makes, and so takes the
+    // keys hash and cost.
+    bool writes_hashes;
+
     // Verifies password for user; on ok fills record.
     store_result (*login)(const store_config &config, const char *user, const char *password,
                           account_record &record, error_text &error);

@@ -136,5 +136,5 @@ store_result userdb_passwd(const store_config &config, const char *user, const c
 } // namespace
 
 const store_ops USERDB_STORE = {
-    "userdb", USERDB_KEYS, userdb_login, userdb_lookup_account, userdb_passwd,
+    "userdb", USERDB_KEYS, true, userdb_login, userdb_lookup_account, userdb_passwd,
 };

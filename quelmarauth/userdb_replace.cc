@@ -165,6 +165,13 @@ store_result userdb_replace_hash(const char *path, std::string_view user, std::s
     const std::string folder = slash == std::string_view::npos ? "." : slash == 0 ? "/" : std::string(whole.substr(0, slash));
     const std::string_view base = slash == std::string_view::npos ? whole : whole.substr(slash + 1);
 
+    // A hash with a ':' or a line feed would change the file's other fields
+    // or lines; libxcrypt never makes one, and this makes sure of it.
+    if (new_hash.empty() || !is_valid_account_name(new_hash)) {
+        set_error(error, "%s: refusing a new hash that is empty or holds ':' or blanks; not changed", path);
+        return store_result::failed;
+    }
+
     // Declared first, so that signals stay blocked until every clean-up
     // below has run.
     signal_block signals;

@@ -122,6 +122,7 @@ TEST(Config, NamesEachErrorByItsLine)
         {"[*]\nfoo = 1\nbackend = nope\n", "3: unknown backend 'nope'"}, // unknown keys of an unknown backend are not judged
         {"[a]\nhash = x\n[b]\nx = 1\n", "2: unknown hash method 'x' (yescrypt, sha512crypt or bcrypt)"},
         {"[a]\nx = 1\n[b]\nhash = x\n", "2: unknown key 'x'"}, // the first error in the file wins
+        {"[*]\ncost = 40\nhash = md5\n", "3: unknown hash method 'md5' (yescrypt, sha512crypt or bcrypt)"},
     };
     for (const auto &c : CASES) {
         SCOPED_TRACE(c.content);

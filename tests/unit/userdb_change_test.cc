@@ -190,6 +190,15 @@ TEST(UserdbChange, FailuresLeaveTheFileAlone)
     EXPECT_EQ(path + ": not a regular file; not changed", error.text);
     EXPECT_EQ("alice:$6$a::::\n", read_file(path));
 
+    for (const char *bad_hash : {"", "$6$a:b", "$6$a\nb", "$6$ a"}) {
+        SCOPED_TRACE(bad_hash);
+        const std::string real = folder.file("real");
+        error = error_text{};
+        EXPECT_EQ(store_result::failed, userdb_replace_hash(real.c_str(), "alice", "$6$a", bad_hash, error));
+        EXPECT_EQ(real + ": refusing a new hash that is empty or holds ':' or blanks; not changed", error.text);
+        EXPECT_EQ("alice:$6$a::::\n", read_file(real));
+    }
+
     error = error_text{};
     const std::string absent = folder.file("absent");
     EXPECT_EQ(store_result::failed, userdb_replace_hash(absent.c_str(), "alice", "$6$a", NEW_HASH, error));

@@ -23,6 +23,7 @@ using test_support::store_fixture;
 inline constexpr const char *PROGRAM = ZEMBROVALD_PROGRAM;
 inline constexpr const char *LOG_TRACE_SHIM = LOG_TRACE_SHIM_LIBRARY;
 inline constexpr const char *GETPWNAM_PROBE = GETPWNAM_PROBE_PROGRAM;
+inline constexpr const char *GETPWNAM_FAIL_SHIM = GETPWNAM_FAIL_SHIM_LIBRARY;
 
 // Replies, byte for byte.
 inline constexpr const char *GREETING = "200 zembrovald v1.1.2 hello, who are you?\r\n";

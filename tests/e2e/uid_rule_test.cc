@@ -1,6 +1,8 @@
 // uid_rule_test.cc: accounts below uid 100 may not change their password,
 // judged by the record's uid or, without one, by its system user looked up
 // with getpwnam in a private account database (nss_wrapper).
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "e2e_harness.h"
@@ -68,6 +70,22 @@ TEST(UidRule, UnknownSystemUserWithTheMachinesDatabase) {
     const std::string not_found = getpwnam_error_text("nosuchsysuser", {});
     ASSERT_NE("found", not_found);
     check_dialogue_cases({refused("ghost", "getpwnam failed: " + not_found + "\n")});
+}
+
+// The entry reports the lookup's own errno, and errno was 0 when the lookup
+// began, even though the store left it dirty: a lookup that fails without
+// setting errno then reports no stale value.
+TEST(UidRule, GetpwnamFailureReportsItsOwnErrno) {
+    const test_support::temp_dir dir("zpw");
+    const std::string trace = dir.file("getpwnam.trace");
+    std::vector<std::string> env = test_support::preload_env({GETPWNAM_FAIL_SHIM});
+    env.push_back("GETPWNAM_TRACE_FILE=" + trace);
+    env.push_back("GETPWNAM_FAIL_ERRNO=" + std::to_string(EIO));
+    env.push_back("GETPWNAM_STALE_ERRNO=" + std::to_string(EBADF));
+    dialogue_case c = refused("ghost", "getpwnam failed: " + std::string(std::strerror(EIO)) + "\n");
+    c.env = env;
+    check_dialogue_cases({c});
+    EXPECT_EQ("getpwnam nosuchsysuser 0\n", test_support::read_file(trace));
 }
 
 }  // namespace

@@ -14,12 +14,13 @@ namespace {
 
 using account_callback = int (*)(const quelmarauth_account *, void *);
 
-// Service names come from the caller and end up in diagnostics.
+// Service names come from the caller and end up in diagnostics, so no
+// control characters but the tab that service names may hold.
 bool is_printable_service(const char *service)
 {
     for (const char *c = service; *c != '\0'; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
-        if (byte < 0x20 || byte == 0x7f)
+        if ((byte < 0x20 && byte != '\t') || byte == 0x7f)
             return false;
     }
     return service[0] != '\0';

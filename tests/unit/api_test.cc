@@ -94,6 +94,7 @@ TEST_F(Api, LoginAnswers)
         {"login", "alice:x", "alice-pw", -1},
         {"imap", "alice", "imap-pw", 0},     // a service of its own, its own file
         {"imap", "alice", "alice-pw", -1},
+        {"web mail\t@ example.org", "alice", "alice-pw", 0}, // blanks and tabs in a service name
     };
     for (const auto &c : CASES) {
         SCOPED_TRACE(std::string(c.service) + " " + c.user + " " + c.password);
@@ -233,6 +234,7 @@ TEST_F(Api, HostileArguments)
         {"login", nullptr, "quelmarauth: called without a service or user name"},
         {"", "alice", "quelmarauth: service name empty or with control characters"},
         {"log\nin", "alice", "quelmarauth: service name empty or with control characters"},
+        {"log\x7fin", "alice", "quelmarauth: service name empty or with control characters"},
     };
     for (const auto &c : CASES) {
         SCOPED_TRACE(c.diagnostic);

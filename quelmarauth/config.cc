@@ -3,6 +3,7 @@
 #include "config.h"
 
 #include "config_ini.h"
+#include "regular_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -138,11 +139,15 @@ const char *config_file_path()
 bool load_config(const char *path, const char *service, const store_ops *&store, store_config &config,
                  error_text &error)
 {
-    std::unique_ptr<std::FILE, file_closer> file(std::fopen(path, "re"));
+    unique_fd fd = open_regular_file(path, error);
+    if (!fd.valid())
+        return false;
+    std::unique_ptr<std::FILE, file_closer> file(::fdopen(fd.get(), "r"));
     if (!file) {
         set_error(error, "%s: cannot open: %s", path, std::strerror(errno));
         return false;
     }
+    (void)fd.release();
     ini_file ini;
     if (!read_ini_file(file.get(), ini)) {
         set_error(error, "%s: cannot read: %s", path, std::strerror(errno));

@@ -26,6 +26,9 @@ public:
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
 
+    // Gives up ownership, for a FILE that now closes it.
+    [[nodiscard]] int release() { return std::exchange(fd_, -1); }
+
     void reset()
     {
         if (fd_ >= 0)

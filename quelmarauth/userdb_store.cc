@@ -1,22 +1,19 @@
 // userdb_store.cc: the account look-up, one full scan of the file.
 #include "userdb_store.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "regular_file.h"
 #include "unique_fd.h"
 #include "userdb_line.h"
 #include "userdb_scan.h"
 
 store_result userdb_lookup(const char *path, const char *user, account_record &record, error_text &error)
 {
-    unique_fd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (!fd.valid()) {
-        set_error(error, "%s: cannot open: %s", path, std::strerror(errno));
+    unique_fd fd = open_regular_file(path, error);
+    if (!fd.valid())
         return store_result::failed;
-    }
     const std::string_view wanted = user;
     // A name that no line can carry is still looked for through the whole
     // file, so it takes as long as any other.

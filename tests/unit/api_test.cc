@@ -197,7 +197,7 @@ TEST_F(Api, StoreFailuresArePositiveWithOneDiagnostic)
         {"bad key", "[*]\nhsh = bcrypt\n", conf + ":2: unknown key 'hsh'"},
         {"no section", "[imap]\n", "service 'login': no section [login] and no section [*] in " + conf},
         {"missing userdb", "[*]\nuserdb = /nonexistent/userdb\n", "/nonexistent/userdb: cannot open: No such file or directory"},
-        {"userdb is a folder", "[*]\nuserdb = .\n", folder.path() + "/.: cannot read: Is a directory"},
+        {"userdb is a folder", "[*]\nuserdb = .\n", folder.path() + "/.: not a regular file"},
     };
     for (const auto &c : CASES) {
         SCOPED_TRACE(c.what);

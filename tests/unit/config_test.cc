@@ -2,6 +2,7 @@
 // file and line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -152,8 +153,11 @@ TEST(Config, FileThatCannotBeRead)
         std::string error;
     } CASES[] = {
         {folder.file("absent.conf"), folder.file("absent.conf") + ": cannot open: No such file or directory"},
-        {folder.path(), folder.path() + ": cannot read: Is a directory"},
+        {folder.path(), folder.path() + ": not a regular file"},
+        {"/dev/zero", "/dev/zero: not a regular file"}, // would never end
+        {folder.file("fifo"), folder.file("fifo") + ": not a regular file"}, // would wait for a writer
     };
+    ASSERT_EQ(0, ::mkfifo(folder.file("fifo").c_str(), 0600));
     for (const auto &c : CASES) {
         SCOPED_TRACE(c.path);
         const loaded result = load(c.path, "login");

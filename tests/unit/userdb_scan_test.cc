@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -150,8 +151,11 @@ TEST(UserdbLookup, AnUnreadableFileIsAFailureNamingIt)
         const char *reason;
     } CASES[] = {
         {"missing", folder.file("absent"), "cannot open: No such file or directory"},
-        {"a folder", folder.path(), "cannot read: Is a directory"},
+        {"a folder", folder.path(), "not a regular file"},
+        {"a device", "/dev/zero", "not a regular file"},
+        {"a FIFO", folder.file("fifo"), "not a regular file"},
     };
+    ASSERT_EQ(0, ::mkfifo(folder.file("fifo").c_str(), 0600));
     for (const auto &c : CASES) {
         SCOPED_TRACE(c.what);
         account_record record;

@@ -148,7 +148,7 @@ TEST(CommandLine, ServiceSelectsItsSection) {
     const std::vector<run_result> results = test_support::run_processes(runs);
     const std::string GP = std::string(GREETING) + PASS_PLEASE;
     for (std::size_t i = 0; i < std::size(CASES); ++i) {
-        SCOPED_TRACE("[" + std::string(CASES[i].section) + "] " + testing::PrintToString(CASES[i].args));
+        SCOPED_TRACE(std::string(CASES[i].section) + " section, " + testing::PrintToString(CASES[i].args));
         const run_result &r = results[i];
         if (CASES[i].served) {
             EXPECT_TRUE(exited_with(r, 0));

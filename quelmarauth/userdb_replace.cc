@@ -106,17 +106,25 @@ bool copy_rest(int in, int out)
         break; // not supported here: copy through a buffer
     }
     auto buffer = std::make_unique<char[]>(COPY_CHUNK);
+    bool ok = true;
     for (;;) {
         const ssize_t got = ::read(in, buffer.get(), COPY_CHUNK);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return true;
-        if (!write_all(out, buffer.get(), static_cast<std::size_t>(got)))
-            return false;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        if (!write_all(out, buffer.get(), static_cast<std::size_t>(got))) {
+            ok = false;
+            break;
+        }
     }
+    // Other accounts' hashes passed through the buffer.
+    const int saved_errno = errno;
+    explicit_bzero(buffer.get(), COPY_CHUNK);
+    errno = saved_errno;
+    return ok;
 }
 
 // Only one change runs at a time (the lock), so a temporary file found while

@@ -18,6 +18,12 @@ userdb_scanner::userdb_scanner(int fd, byte_sink sink)
 {
 }
 
+userdb_scanner::~userdb_scanner()
+{
+    if (buffer_)
+        explicit_bzero(buffer_.get(), SCAN_BUFFER_SIZE);
+}
+
 bool userdb_scanner::release(std::size_t upto)
 {
     if (upto > released_ && sink_.write != nullptr

@@ -31,6 +31,7 @@ public:
     explicit userdb_scanner(int fd, byte_sink sink = {});
     userdb_scanner(const userdb_scanner &) = delete;
     userdb_scanner &operator=(const userdb_scanner &) = delete;
+    ~userdb_scanner(); // wipes the buffer: it held other accounts' hashes
 
     enum class step { line, end, failed };
 

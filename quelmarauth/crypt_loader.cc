@@ -11,7 +11,10 @@
 
 namespace {
 
-inline constexpr const char *CRYPT_LIBRARY = "libcrypt.so.1";
+#ifndef QUELMARAUTH_CRYPT_LIBRARY
+#define QUELMARAUTH_CRYPT_LIBRARY "libcrypt.so.1"
+#endif
+inline constexpr const char *CRYPT_LIBRARY = QUELMARAUTH_CRYPT_LIBRARY;
 
 struct load_state {
     crypt_functions functions{};

@@ -84,6 +84,28 @@ TEST(Dialogue, EndOfInputAtEachStep) {
     });
 }
 
+// Every ending ends the process by itself, while the client still holds the
+// connection open: nothing waits for the client to hang up.
+TEST(Dialogue, EndsWithoutWaitingForTheClient) {
+    using test_support::input_end;
+    check_dialogue_cases({
+        {.what = "refused user line", .input = "hello\n",
+         .replies = G + USER_REQUIRED, .log = "", .status = 1, .end = input_end::keep_open},
+        {.what = "wrong old password", .input = "user alice\npass wrong\n",
+         .replies = GP + WRONG_OLD, .log = wrong_old_log("alice"), .status = 1, .pause = true,
+         .end = input_end::keep_open},
+        {.what = "restricted uid", .input = change_lines("low", "x"),
+         .replies = GPN + RESTRICTED, .log = restricted_log("low"), .status = 1,
+         .end = input_end::keep_open},
+        {.what = "bye", .input = change_lines("alice", "new-secret") + "quit\n",
+         .replies = GPNC + BYE, .log = changed_log("alice"), .status = 0,
+         .changed = {{"alice", "new-secret"}}, .end = input_end::keep_open},
+        {.what = "quit required", .input = change_lines("alice", "new-secret") + "nope\n",
+         .replies = GPNC + QUIT_REQUIRED, .log = changed_log("alice"), .status = 1,
+         .changed = {{"alice", "new-secret"}}, .end = input_end::keep_open},
+    });
+}
+
 // Only the first four characters of the last line count.
 TEST(Dialogue, QuitVariants) {
     struct quit_case {

@@ -126,6 +126,7 @@ void check_dialogue_cases(const std::vector<dialogue_case> &cases) {
         const store_fixture &store = *stores.back();
         run_options options = program_run(store, c.input, c.args);
         options.env.insert(options.env.end(), c.env.begin(), c.env.end());
+        options.end = c.end;
         switch (c.failure) {
         case store_failure::none:
             break;

@@ -79,6 +79,8 @@ struct dialogue_case {
     store_failure failure = store_failure::none;
     std::vector<std::string> args = {"--stderr"};
     std::vector<std::string> env = {};
+    // keep_open: the client never hangs up; the program must end by itself.
+    test_support::input_end end = test_support::input_end::close_after_input;
 };
 
 // Runs every case (several at once, each with its own store of

@@ -45,6 +45,18 @@ TEST(Framing, LineLengthBoundaries) {
         {.what = "a carriage return cuts the line before it is measured",
          .input = "user alice\r" + std::string(100, 'x') + "\n",
          .replies = GP + PASS_REQUIRED, .log = "", .status = 1},
+        // fgets takes at most 1022 characters: a line of 1022 leaves its line
+        // feed behind, read next as an empty line; a longer one leaves its
+        // rest, read next as a line of its own (its own keyword folded).
+        {.what = "1021 characters and the line feed: one read",
+         .input = padded("user alice\r", 1021) + "\n" + PASS_LINE,
+         .replies = GPN + NEWPASS_REQUIRED, .log = "", .status = 1},
+        {.what = "1022 characters: the line feed is the next, empty line",
+         .input = padded("user alice\r", 1022) + "\n" + PASS_LINE,
+         .replies = GP + PASS_REQUIRED, .log = "", .status = 1},
+        {.what = "a line longer than 1022: the rest is the next line",
+         .input = padded("user alice\r", 1022) + "PASS old-secret\n",
+         .replies = GPN + NEWPASS_REQUIRED, .log = "", .status = 1},
         {.what = "a NUL ends the text the dialogue sees",
          .input = std::string("user alice\0", 11) + std::string(100, 'x') + "\n",
          .replies = GP + PASS_REQUIRED, .log = "", .status = 1},

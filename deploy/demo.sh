@@ -36,4 +36,4 @@ The store is $demo/userdb; log entries follow below.
 
 TEXT
 export QUELMARAUTH_CONFIG="$demo/quelmarauth.conf"
-exec tcpserver -q -H -R -l0 127.0.0.1 1106 "$top/build/dev/frame/zembrovald" --stderr
+exec tcpserver -q -H -R -l0 127.0.0.1 1106 "$top/build/dev/sbin/zembrovald" --stderr

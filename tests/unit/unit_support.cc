@@ -23,7 +23,7 @@ int remove_entry(const char *path, const struct stat *, int, struct FTW *)
     return ::remove(path);
 }
 
-void record(int priority, const char *format, va_list args)
+[[gnu::format(printf, 2, 0)]] void record(int priority, const char *format, va_list args)
 {
     char text[4096];
     std::vsnprintf(text, sizeof text, format, args);
@@ -35,8 +35,8 @@ void record(int priority, const char *format, va_list args)
 // The library logs through syslog; _FORTIFY_SOURCE turns the calls into the
 // _chk forms. All four end in the list above.
 extern "C" {
-void __syslog_chk(int priority, int flag, const char *format, ...);
-void __vsyslog_chk(int priority, int flag, const char *format, va_list args);
+[[gnu::format(printf, 3, 4)]] void __syslog_chk(int priority, int flag, const char *format, ...);
+[[gnu::format(printf, 3, 0)]] void __vsyslog_chk(int priority, int flag, const char *format, va_list args);
 
 void syslog(int priority, const char *format, ...)
 {
@@ -45,7 +45,7 @@ void syslog(int priority, const char *format, ...)
     record(priority, format, args);
     va_end(args);
 }
-void vsyslog(int priority, const char *format, va_list args)
+[[gnu::format(printf, 2, 0)]] void vsyslog(int priority, const char *format, va_list args)
 {
     record(priority, format, args);
 }

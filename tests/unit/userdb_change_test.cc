@@ -35,6 +35,7 @@ std::vector<std::string> fixture_lines()
         "  weird line with : colons : and blanks",
         "dave:!$6$locked:5::/d:",
         "\xff\xfe binary junk",
+        std::string("erin\0:$6$nul::::", 16),                // a NUL byte: never parses, kept as it is
         "erin:$y$j9T$erin:7:7:/home/erin:",               // last line, no line feed
     };
 }
@@ -70,7 +71,7 @@ TEST(UserdbChange, ReplacesOnlyTheOneHashField)
         {"alice", 3, "$6$alice1"},
         {"bob", 6, "$6$bob2"},
         {"dave", 9, "!$6$locked"}, // the store itself does not judge the hash
-        {"erin", 11, "$y$j9T$erin"},
+        {"erin", 12, "$y$j9T$erin"},
     };
     for (bool final_line_feed : {false, true}) {
         for (const auto &c : CASES) {

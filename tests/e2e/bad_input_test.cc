@@ -13,10 +13,10 @@ namespace {
 
 constexpr unsigned SEED = 20261210;
 constexpr int RUNS = 64;
-constexpr int MAX_BINARY_NAMES = 8;  // each costs the 3-second pause
+constexpr int MAX_BINARY_NAMES = 8; // each costs the 3-second pause
 
 class input_maker {
-public:
+  public:
     explicit input_maker(unsigned seed) : random_(seed) {}
 
     int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
@@ -39,43 +39,43 @@ public:
     }
 
     std::string keyword() {
-        static const char *const WORDS[] = {"user ", "pass ", "newpass ", "quit", "USER",
-                                            "PASS\t", "NEWPASS", "", " ", "\x00user "};
+        static const char *const WORDS[] = {"user ",  "pass ",   "newpass ", "quit", "USER",
+                                            "PASS\t", "NEWPASS", "",         " ",    "\x00user "};
         return WORDS[below(10)];
     }
 
     std::string make(int kind) {
         switch (kind) {
-        case 0:  // noise
+        case 0: // noise
             return bytes(below(3000));
-        case 1: {  // lines of keywords and noise
+        case 1: { // lines of keywords and noise
             std::string out;
             for (int lines = below(6); lines >= 0; --lines) {
                 out += keyword() + bytes(below(80), false) + line_end();
             }
             return out;
         }
-        case 2:  // a valid login, then a hostile new password and ending
+        case 2: // a valid login, then a hostile new password and ending
             return "user alice\npass old-secret\nnewpass " + bytes(below(140), false) + line_end() +
                    bytes(below(20));
-        case 3:  // over-long lines in the middle of a valid exchange
+        case 3: // over-long lines in the middle of a valid exchange
             return "user alice\n" + std::string(static_cast<std::size_t>(1000 + below(4000)), 'p') +
                    "\npass old-secret\n";
-        default:  // a binary user name: reaches the store's lookup
+        default: // a binary user name: reaches the store's lookup
             return "user " + bytes(1 + below(50), false) + "\npass old-secret\nnewpass x\nquit\n";
         }
     }
 
-private:
+  private:
     std::mt19937 random_;
 };
 
 // Output made only of the program's own replies, greeting first.
 bool only_known_replies(std::string out) {
     static const char *const REPLIES[] = {
-        GREETING, PASS_PLEASE, NEWPASS_PLEASE, CHANGED, BYE, USER_TOO_LONG, USER_REQUIRED,
-        PASS_TOO_LONG, PASS_REQUIRED, WRONG_OLD, SERVER_ERROR, NEWPASS_REQUIRED, NEWPASS_SPACES,
-        RESTRICTED, QUIT_REQUIRED};
+        GREETING,      PASS_PLEASE,      NEWPASS_PLEASE, CHANGED,       BYE,
+        USER_TOO_LONG, USER_REQUIRED,    PASS_TOO_LONG,  PASS_REQUIRED, WRONG_OLD,
+        SERVER_ERROR,  NEWPASS_REQUIRED, NEWPASS_SPACES, RESTRICTED,    QUIT_REQUIRED};
     if (out.rfind(GREETING, 0) != 0) {
         return false;
     }
@@ -119,8 +119,9 @@ TEST(BadInput, RandomSweepWithFixedSeed) {
         ASSERT_TRUE(r.exited) << r.describe_end();
         EXPECT_TRUE(r.exit_status == 0 || r.exit_status == 1) << r.exit_status;
         EXPECT_TRUE(only_known_replies(r.out)) << testing::PrintToString(r.out);
-        const bool bye = r.out.size() >= std::string(BYE).size() &&
-                         r.out.compare(r.out.size() - std::string(BYE).size(), std::string::npos, BYE) == 0;
+        const bool bye =
+            r.out.size() >= std::string(BYE).size() &&
+            r.out.compare(r.out.size() - std::string(BYE).size(), std::string::npos, BYE) == 0;
         EXPECT_EQ(bye, r.exit_status == 0);
         if (r.out.find(CHANGED) != std::string::npos) {
             EXPECT_TRUE(stores[i]->changed_only({{"alice", ""}}));
@@ -130,5 +131,5 @@ TEST(BadInput, RandomSweepWithFixedSeed) {
     }
 }
 
-}  // namespace
-}  // namespace e2e
+} // namespace
+} // namespace e2e

@@ -63,8 +63,11 @@ TEST(CommandLine, HelpVersionAndInvalidForms) {
         {"-? is unknown, not help", {"-?"}, INVALID_COMMAND_LINE, "", 2},
         {"unknown long option", {"--bogus"}, INVALID_COMMAND_LINE, "", 2},
         {"refusal is not logged", {"--stderr", "-x"}, INVALID_COMMAND_LINE, "", 2},
-        {"an invalid option after a good one", {"-s", "imap", "-x", "-h"}, INVALID_COMMAND_LINE,
-         "", 2},
+        {"an invalid option after a good one",
+         {"-s", "imap", "-x", "-h"},
+         INVALID_COMMAND_LINE,
+         "",
+         2},
         {"help before an invalid option", {"-h", "-x"}, HELP_TEXT, "", 0},
     });
 }
@@ -78,18 +81,31 @@ TEST(CommandLine, ServiceNameChecks) {
         {"a byte of 128 or above", {"--stderr", "-s", "caf\xc3\xa9"}, "", illegal("\xc3"), 2},
         {"a line feed", {"--stderr", "-s", "a\nb"}, "", illegal("\n"), 2},
         {"a colon", {"--stderr", "--service=x:y"}, "", illegal(":"), 2},
-        {"both faults: the character wins", {"--stderr", "-s", name128 + "/x"}, "", illegal("/"), 2},
+        {"both faults: the character wins",
+         {"--stderr", "-s", name128 + "/x"},
+         "",
+         illegal("/"),
+         2},
         {"empty", {"--stderr", "-s", ""}, DIALOGUE, "", 1},
         {"empty after =", {"--stderr", "--service="}, DIALOGUE, "", 1},
         {"blank and tab allowed", {"--stderr", "-s", "mail user\tx"}, DIALOGUE, "", 1},
         {"every other allowed character", {"--stderr", "-s", "aZ09+_-.@"}, DIALOGUE, "", 1},
-        {"service error ends before help", {"--stderr", "-s", "bad/name", "-h"}, "", illegal("/"),
+        {"service error ends before help",
+         {"--stderr", "-s", "bad/name", "-h"},
+         "",
+         illegal("/"),
          2},
         {"error before --stderr goes to the system log", {"-s", "bad/name", "--stderr"}, "", "", 2},
-        {"too long before --stderr goes to the system log", {"-s", name128 + "s", "--stderr"}, "",
-         "", 2},
-        {"a later -s replaces an earlier one", {"--stderr", "-s", "a", "-s", name128}, DIALOGUE,
-         "", 1},
+        {"too long before --stderr goes to the system log",
+         {"-s", name128 + "s", "--stderr"},
+         "",
+         "",
+         2},
+        {"a later -s replaces an earlier one",
+         {"--stderr", "-s", "a", "-s", name128},
+         DIALOGUE,
+         "",
+         1},
     });
 }
 
@@ -99,7 +115,11 @@ TEST(CommandLine, OperandsAndOptionArguments) {
         {"a lone - is an operand", {"-"}, DIALOGUE, "", 1},
         {"-- ends the options", {"--", "-h"}, DIALOGUE, "", 1},
         {"options may follow operands", {"extra", "-h"}, HELP_TEXT, "", 0},
-        {"POSIXLY_CORRECT stops at the first operand", {"extra", "-h"}, DIALOGUE, "", 1,
+        {"POSIXLY_CORRECT stops at the first operand",
+         {"extra", "-h"},
+         DIALOGUE,
+         "",
+         1,
          {"POSIXLY_CORRECT=1"}},
         {"-s takes -h as its value", {"-s", "-h"}, DIALOGUE, "", 1},
         {"--service takes --stderr as its value", {"--service", "--stderr"}, DIALOGUE, "", 1},
@@ -110,7 +130,8 @@ TEST(CommandLine, OperandsAndOptionArguments) {
 // --service --stderr names a service; the log stays with the system log.
 TEST(CommandLine, ServiceNamedStderrDoesNotMoveTheLog) {
     const store_fixture store(standard_accounts());
-    run_options options = program_run(store, "user alice\npass old-secret\n", {"--service", "--stderr"});
+    run_options options =
+        program_run(store, "user alice\npass old-secret\n", {"--service", "--stderr"});
     options.env = {"QUELMARAUTH_CONFIG=" + store.dir().file("missing.conf")};
     const run_result r = test_support::run_process(options);
     EXPECT_TRUE(exited_with(r, 1));
@@ -132,8 +153,8 @@ TEST(CommandLine, ServiceSelectsItsSection) {
         {"imap", {"--serv=imap"}, true},
         {"imap", {"-simap"}, true},
         {"imap", {"-s", "login", "-s", "imap"}, true},
-        {"imap", {}, false},                 // "login" has no section here
-        {"imap", {"-s", "IMAP"}, false},     // names are matched exactly
+        {"imap", {}, false},             // "login" has no section here
+        {"imap", {"-s", "IMAP"}, false}, // names are matched exactly
         {"mail user", {"-s", "mail user"}, true},
         {"login", {}, true},
     };
@@ -143,12 +164,14 @@ TEST(CommandLine, ServiceSelectsItsSection) {
         stores.push_back(std::make_unique<store_fixture>(standard_accounts(), c.section));
         std::vector<std::string> args = {"--stderr"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        runs.push_back(program_run(*stores.back(), change_lines("alice", "new-secret") + "quit\n", args));
+        runs.push_back(
+            program_run(*stores.back(), change_lines("alice", "new-secret") + "quit\n", args));
     }
     const std::vector<run_result> results = test_support::run_processes(runs);
     const std::string GP = std::string(GREETING) + PASS_PLEASE;
     for (std::size_t i = 0; i < std::size(CASES); ++i) {
-        SCOPED_TRACE(std::string(CASES[i].section) + " section, " + testing::PrintToString(CASES[i].args));
+        SCOPED_TRACE(std::string(CASES[i].section) + " section, " +
+                     testing::PrintToString(CASES[i].args));
         const run_result &r = results[i];
         if (CASES[i].served) {
             EXPECT_TRUE(exited_with(r, 0));
@@ -164,5 +187,5 @@ TEST(CommandLine, ServiceSelectsItsSection) {
     }
 }
 
-}  // namespace
-}  // namespace e2e
+} // namespace
+} // namespace e2e

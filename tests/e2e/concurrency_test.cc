@@ -19,8 +19,8 @@ std::string numbered(const char *prefix, int i) {
 TEST(Concurrency, TwentyChangesAtOnceAreAllKept) {
     std::vector<account> accounts;
     for (int i = 0; i < PROCESSES; ++i) {
-        accounts.push_back({numbered("user", i), numbered("old-", i), std::to_string(3000 + i), "",
-                            "", ""});
+        accounts.push_back(
+            {numbered("user", i), numbered("old-", i), std::to_string(3000 + i), "", "", ""});
     }
     const store_fixture store(accounts);
     std::vector<run_options> runs;
@@ -28,8 +28,8 @@ TEST(Concurrency, TwentyChangesAtOnceAreAllKept) {
     for (const account &a : accounts) {
         const std::string fresh = "fresh-" + a.name;
         changed[a.name] = fresh;
-        runs.push_back(program_run(
-            store, "user " + a.name + "\npass " + a.password + "\nnewpass " + fresh + "\nquit\n"));
+        runs.push_back(program_run(store, "user " + a.name + "\npass " + a.password + "\nnewpass " +
+                                              fresh + "\nquit\n"));
     }
     const std::vector<run_result> results = test_support::run_processes(runs, PROCESSES);
     for (std::size_t i = 0; i < results.size(); ++i) {
@@ -42,5 +42,5 @@ TEST(Concurrency, TwentyChangesAtOnceAreAllKept) {
     EXPECT_TRUE(store.changed_only(changed));
 }
 
-}  // namespace
-}  // namespace e2e
+} // namespace
+} // namespace e2e

@@ -13,26 +13,23 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
-const char *const HELP_TEXT =
-    "Usage: zembrovald [ OPTION [ OPTION ]]\n"
-    "\n"
-    "Changes passwords using the Quelmar authentication\n"
-    "library. Authentication tokens are delivered using the\n"
-    "poppassd protocol. This program is intended to be run\n"
-    "from a super-server such as tcpserver or xinetd.\n"
-    "\n"
-    "Options:\n"
-    "  -s, --service=SERVICE\tspecify the service name to use\n"
-    "\t\t\tdefault value is 'login'\n"
-    "  --stderr\t\tsend logging information to standard error\n"
-    "\t\t\tinstead of syslog\n"
-    "  -h, --help\t\tdisplay this help and exit\n"
-    "  -V, --version\t\tdisplay version information and exit\n"
-    "\n";
+const char *const HELP_TEXT = "Usage: zembrovald [ OPTION [ OPTION ]]\n"
+                              "\n"
+                              "Changes passwords using the Quelmar authentication\n"
+                              "library. Authentication tokens are delivered using the\n"
+                              "poppassd protocol. This program is intended to be run\n"
+                              "from a super-server such as tcpserver or xinetd.\n"
+                              "\n"
+                              "Options:\n"
+                              "  -s, --service=SERVICE\tspecify the service name to use\n"
+                              "\t\t\tdefault value is 'login'\n"
+                              "  --stderr\t\tsend logging information to standard error\n"
+                              "\t\t\tinstead of syslog\n"
+                              "  -h, --help\t\tdisplay this help and exit\n"
+                              "  -V, --version\t\tdisplay version information and exit\n"
+                              "\n";
 
-std::string changed_log(const std::string &user) {
-    return "changed password for " + user + "\n";
-}
+std::string changed_log(const std::string &user) { return "changed password for " + user + "\n"; }
 
 std::string wrong_old_log(const std::string &user) {
     return "old password is incorrect or user not found for " + user + "\n";
@@ -50,17 +47,18 @@ const std::vector<account> &standard_accounts() {
     static const std::vector<account> accounts = {
         {"alice", "old-secret", "1001", "1001", "/home/alice", ""},
         {"bob", "bob-secret", "1002", "1002", "", ""},
-        {"wordy", "word", "1003", "", "", ""},             // "password" scans as "word"
-        {"Alice", "upper-secret", "1004", "", "", ""},     // names keep their case
-        {"1BOB", "digit-secret", "1006", "", "", ""},      // "USER1BOB": a digit ends the fold
-        {"low", "low-secret", "99", "99", "", ""},         // one below the minimum
-        {"edge", "edge-secret", "100", "100", "", ""},     // the minimum itself
-        {"nouid", "nouid-secret", "", "", "", ""},         // neither id nor system user
-        {"mapped-low", "mapped-secret", "", "", "", "lowsys"},    // nss: uid 99
-        {"mapped-100", "mapped-secret", "", "", "", "sys100"},    // nss: uid 100
-        {"mapped-root", "mapped-secret", "", "", "", "root"},     // nss: uid 0
-        {"ghost", "ghost-secret", "", "", "", "nosuchsysuser"},   // unknown system user
-        {"uid-wins", "uid-secret", "1007", "", "", "nosuchsysuser"},  // id is used, name not looked up
+        {"wordy", "word", "1003", "", "", ""},                  // "password" scans as "word"
+        {"Alice", "upper-secret", "1004", "", "", ""},          // names keep their case
+        {"1BOB", "digit-secret", "1006", "", "", ""},           // "USER1BOB": a digit ends the fold
+        {"low", "low-secret", "99", "99", "", ""},              // one below the minimum
+        {"edge", "edge-secret", "100", "100", "", ""},          // the minimum itself
+        {"nouid", "nouid-secret", "", "", "", ""},              // neither id nor system user
+        {"mapped-low", "mapped-secret", "", "", "", "lowsys"},  // nss: uid 99
+        {"mapped-100", "mapped-secret", "", "", "", "sys100"},  // nss: uid 100
+        {"mapped-root", "mapped-secret", "", "", "", "root"},   // nss: uid 0
+        {"ghost", "ghost-secret", "", "", "", "nosuchsysuser"}, // unknown system user
+        {"uid-wins", "uid-secret", "1007", "", "",
+         "nosuchsysuser"}, // id is used, name not looked up
     };
     return accounts;
 }
@@ -157,7 +155,8 @@ void check_dialogue_cases(const std::vector<dialogue_case> &cases) {
         EXPECT_EQ(c.replies, r.out);
         EXPECT_EQ(c.log, r.err);
         EXPECT_TRUE(c.pause ? paused_after_reply(r) : no_pause(r));
-        EXPECT_TRUE(c.changed.empty() ? stores[i]->unchanged() : stores[i]->changed_only(c.changed));
+        EXPECT_TRUE(c.changed.empty() ? stores[i]->unchanged()
+                                      : stores[i]->changed_only(c.changed));
     }
 }
 
@@ -168,4 +167,4 @@ std::string getpwnam_error_text(const std::string &name, const std::vector<std::
     return test_support::run_process(probe).out;
 }
 
-}  // namespace e2e
+} // namespace e2e

@@ -63,19 +63,19 @@ std::string change_lines(const std::string &user, const std::string &new_passwor
 // How a case makes the store fail.
 enum class store_failure {
     none,
-    missing_config,   // the configuration file does not exist: fails at login
-    lock_is_folder,   // <userdb>.lock is a folder: the change fails under a good login
-    file_size_limit,  // RLIMIT_FSIZE tiny, SIGXFSZ ignored: writing the new file fails
+    missing_config,  // the configuration file does not exist: fails at login
+    lock_is_folder,  // <userdb>.lock is a folder: the change fails under a good login
+    file_size_limit, // RLIMIT_FSIZE tiny, SIGXFSZ ignored: writing the new file fails
 };
 
 struct dialogue_case {
     const char *what;
     std::string input;
     std::string replies;
-    std::string log;                                     // standard error (--stderr)
+    std::string log; // standard error (--stderr)
     int status;
-    bool pause = false;                                  // the 3-second failure pause
-    std::map<std::string, std::string> changed = {};     // account -> new password
+    bool pause = false;                              // the 3-second failure pause
+    std::map<std::string, std::string> changed = {}; // account -> new password
     store_failure failure = store_failure::none;
     std::vector<std::string> args = {"--stderr"};
     std::vector<std::string> env = {};
@@ -102,6 +102,6 @@ testing::AssertionResult no_pause(const run_result &r);
 // under the same preloads and environment as the program.
 std::string getpwnam_error_text(const std::string &name, const std::vector<std::string> &env);
 
-}  // namespace e2e
+} // namespace e2e
 
 #endif

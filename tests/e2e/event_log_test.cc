@@ -17,7 +17,7 @@ namespace {
 
 using test_support::syslog_capture;
 
-constexpr int AUTHPRIV_ERR = 83;  // LOG_AUTHPRIV (10 << 3) + LOG_ERR (3)
+constexpr int AUTHPRIV_ERR = 83; // LOG_AUTHPRIV (10 << 3) + LOG_ERR (3)
 
 struct logged_run {
     run_result result;
@@ -37,15 +37,16 @@ testing::AssertionResult program_entry(const std::string &datagram, int pid,
     const auto entry = test_support::parse_syslog_datagram(datagram);
     if (!entry || entry->priority != AUTHPRIV_ERR || entry->ident != "zembrovald" ||
         entry->pid != pid || entry->message != message) {
-        return testing::AssertionFailure() << "datagram " << testing::PrintToString(datagram)
-                                           << " is not <83>... zembrovald[" << pid << "]: " << message;
+        return testing::AssertionFailure()
+               << "datagram " << testing::PrintToString(datagram) << " is not <83>... zembrovald["
+               << pid << "]: " << message;
     }
     return testing::AssertionSuccess();
 }
 
-#define SKIP_WITHOUT(capture)                          \
-    if (!(capture).unavailable().empty()) {            \
-        GTEST_SKIP() << (capture).unavailable();       \
+#define SKIP_WITHOUT(capture)                                                                      \
+    if (!(capture).unavailable().empty()) {                                                        \
+        GTEST_SKIP() << (capture).unavailable();                                                   \
     }
 
 TEST(EventLog, ChangeIsLoggedToTheSystemLog) {
@@ -69,8 +70,9 @@ TEST(EventLog, RefusalsAreLoggedToTheSystemLog) {
         run_with_syslog(capture, program_run(store, change_lines("low", "new-secret"), {}));
     EXPECT_TRUE(exited_with(run.result, 1));
     ASSERT_EQ(1U, run.datagrams.size()) << testing::PrintToString(run.datagrams);
-    EXPECT_TRUE(program_entry(run.datagrams[0], run.result.pid,
-                              "attempt to change password for a restricted or non-existant uid low"));
+    EXPECT_TRUE(
+        program_entry(run.datagrams[0], run.result.pid,
+                      "attempt to change password for a restricted or non-existant uid low"));
 }
 
 // The library reports its own failure first, under the program's identity,
@@ -97,7 +99,7 @@ TEST(EventLog, ServiceNameRefusalFollowsStderrPosition) {
     struct position_case {
         std::vector<std::string> args;
         std::string on_stderr;
-        std::string in_syslog;  // empty: no datagram
+        std::string in_syslog; // empty: no datagram
     };
     const std::string long_name(129, 'n');
     const position_case CASES[] = {
@@ -143,11 +145,13 @@ testing::AssertionResult closed_before_exit(const std::string &trace, int status
         !std::equal(tail.begin(), tail.end(), lines.end() - 3)) {
         return testing::AssertionFailure()
                << "expected \"openlog zembrovald 1 80\" first and closelog, exit " << status
-               << " last; trace:\n" << trace;
+               << " last; trace:\n"
+               << trace;
     }
     for (std::size_t i = 1; i + 3 < lines.size(); ++i) {
         if (lines[i] == "closelog" || lines[i].rfind("openlog", 0) == 0) {
-            return testing::AssertionFailure() << "the log was closed or reopened early:\n" << trace;
+            return testing::AssertionFailure() << "the log was closed or reopened early:\n"
+                                               << trace;
         }
     }
     return testing::AssertionSuccess();
@@ -175,12 +179,20 @@ TEST(EventLog, LogIsClosedBeforeEveryExit) {
         {"password line too long", {"--stderr"}, "user alice\n" + std::string(200, 'p') + "\n", 1},
         {"no password", {"--stderr"}, "user alice\n", 1},
         {"wrong old password", {}, "user alice\npass wrong\n", 1},
-        {"store failure at login", {}, "user alice\npass old-secret\n", 1,
+        {"store failure at login",
+         {},
+         "user alice\npass old-secret\n",
+         1,
          store_failure::missing_config},
-        {"new password line too long", {"--stderr"},
-         "user alice\npass old-secret\n" + std::string(200, 'n') + "\n", 1},
+        {"new password line too long",
+         {"--stderr"},
+         "user alice\npass old-secret\n" + std::string(200, 'n') + "\n",
+         1},
         {"no new password", {"--stderr"}, "user alice\npass old-secret\n", 1},
-        {"new password of two words", {"--stderr"}, "user alice\npass old-secret\nnewpass a b\n", 1},
+        {"new password of two words",
+         {"--stderr"},
+         "user alice\npass old-secret\nnewpass a b\n",
+         1},
         {"restricted uid", {}, change_lines("low", "new-secret"), 1},
         {"change failed", {"--stderr"}, ok, 1, store_failure::lock_is_folder},
         {"bye", {}, ok + "quit\n", 0},
@@ -213,5 +225,5 @@ TEST(EventLog, LogIsClosedBeforeEveryExit) {
     }
 }
 
-}  // namespace
-}  // namespace e2e
+} // namespace
+} // namespace e2e

@@ -12,7 +12,7 @@ namespace {
 struct hang_up_case {
     const char *what;
     std::string input;
-    std::size_t close_output_after;  // reply bytes received before the client hangs up
+    std::size_t close_output_after; // reply bytes received before the client hangs up
     std::string log;
     int status;
     bool pause;
@@ -20,22 +20,50 @@ struct hang_up_case {
 };
 
 TEST(HangUp, ProgramSurvivesAClosedConnection) {
-    const std::string before_quit =
-        std::string(GREETING) + PASS_PLEASE + NEWPASS_PLEASE + CHANGED;
+    const std::string before_quit = std::string(GREETING) + PASS_PLEASE + NEWPASS_PLEASE + CHANGED;
     const hang_up_case CASES[] = {
-        {"gone before the greeting, no quit", change_lines("alice", "new-secret"), 0,
-         changed_log("alice"), 1, false, {{"alice", "new-secret"}}},
-        {"gone before the greeting, with quit", change_lines("alice", "new-secret") + "quit\n", 0,
-         changed_log("alice"), 0, false, {{"alice", "new-secret"}}},
-        {"gone right after the thank-you, no quit", change_lines("alice", "new-secret"),
-         before_quit.size(), changed_log("alice"), 1, false, {{"alice", "new-secret"}}},
+        {"gone before the greeting, no quit",
+         change_lines("alice", "new-secret"),
+         0,
+         changed_log("alice"),
+         1,
+         false,
+         {{"alice", "new-secret"}}},
+        {"gone before the greeting, with quit",
+         change_lines("alice", "new-secret") + "quit\n",
+         0,
+         changed_log("alice"),
+         0,
+         false,
+         {{"alice", "new-secret"}}},
+        {"gone right after the thank-you, no quit",
+         change_lines("alice", "new-secret"),
+         before_quit.size(),
+         changed_log("alice"),
+         1,
+         false,
+         {{"alice", "new-secret"}}},
         {"gone right after the thank-you, quit already sent",
-         change_lines("alice", "new-secret") + "quit\n", before_quit.size(), changed_log("alice"),
-         0, false, {{"alice", "new-secret"}}},
-        {"gone after the greeting, wrong password", "user alice\npass wrong\n",
-         std::string(GREETING).size(), wrong_old_log("alice"), 1, true, {}},
-        {"gone before the greeting, low uid", change_lines("low", "new-secret"), 0,
-         restricted_log("low"), 1, false, {}},
+         change_lines("alice", "new-secret") + "quit\n",
+         before_quit.size(),
+         changed_log("alice"),
+         0,
+         false,
+         {{"alice", "new-secret"}}},
+        {"gone after the greeting, wrong password",
+         "user alice\npass wrong\n",
+         std::string(GREETING).size(),
+         wrong_old_log("alice"),
+         1,
+         true,
+         {}},
+        {"gone before the greeting, low uid",
+         change_lines("low", "new-secret"),
+         0,
+         restricted_log("low"),
+         1,
+         false,
+         {}},
     };
     std::vector<std::unique_ptr<store_fixture>> stores;
     std::vector<run_options> runs;
@@ -58,9 +86,10 @@ TEST(HangUp, ProgramSurvivesAClosedConnection) {
         } else {
             EXPECT_LT(r.ended_at, std::chrono::milliseconds(1500));
         }
-        EXPECT_TRUE(c.changed.empty() ? stores[i]->unchanged() : stores[i]->changed_only(c.changed));
+        EXPECT_TRUE(c.changed.empty() ? stores[i]->unchanged()
+                                      : stores[i]->changed_only(c.changed));
     }
 }
 
-}  // namespace
-}  // namespace e2e
+} // namespace
+} // namespace e2e

@@ -16,7 +16,8 @@ using test_support::line_client;
 std::vector<std::string> sorted_lines(const std::string &text) {
     std::vector<std::string> lines;
     std::string::size_type start = 0;
-    for (std::string::size_type nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+    for (std::string::size_type nl; (nl = text.find('\n', start)) != std::string::npos;
+         start = nl + 1) {
         lines.push_back(text.substr(start, nl - start));
     }
     if (start < text.size()) {
@@ -29,7 +30,7 @@ std::vector<std::string> sorted_lines(const std::string &text) {
 struct client_shape {
     const char *what;
     const char *user;
-    std::vector<std::string> lines;  // sent one at a time, each after the previous reply
+    std::vector<std::string> lines; // sent one at a time, each after the previous reply
     bool quits;
 };
 
@@ -41,14 +42,22 @@ TEST(Tcpserver, RealClientShapes) {
         {"user3", "pw-3", "2003", "", "", ""},
     };
     const client_shape SHAPES[] = {
-        {"capitals, CR LF, quit", "user0", {"USER user0\r\n", "PASS pw-0\r\n", "NEWPASS new-0\r\n",
-                                           "QUIT\r\n"}, true},
-        {"lower case, LF, quit", "user1", {"user user1\n", "pass pw-1\n", "newpass new-1\n", "quit\n"},
+        {"capitals, CR LF, quit",
+         "user0",
+         {"USER user0\r\n", "PASS pw-0\r\n", "NEWPASS new-0\r\n", "QUIT\r\n"},
          true},
-        {"mixed case, CR LF, hangs up after the thank-you", "user2",
-         {"User user2\r\n", "Pass pw-2\r\n", "NewPass new-2\r\n"}, false},
-        {"lower case, LF, hangs up after the thank-you", "user3",
-         {"user user3\n", "pass pw-3\n", "newpass new-3\n"}, false},
+        {"lower case, LF, quit",
+         "user1",
+         {"user user1\n", "pass pw-1\n", "newpass new-1\n", "quit\n"},
+         true},
+        {"mixed case, CR LF, hangs up after the thank-you",
+         "user2",
+         {"User user2\r\n", "Pass pw-2\r\n", "NewPass new-2\r\n"},
+         false},
+        {"lower case, LF, hangs up after the thank-you",
+         "user3",
+         {"user user3\n", "pass pw-3\n", "newpass new-3\n"},
+         false},
     };
     const store_fixture store(accounts);
     const test_support::temp_dir logs("zlog");
@@ -100,9 +109,10 @@ TEST(Tcpserver, PipelinedClient) {
     ASSERT_TRUE(client.send(change_lines("alice", "new-secret") + "quit\r\n"));
     EXPECT_EQ(std::string(GREETING) + PASS_PLEASE + NEWPASS_PLEASE + CHANGED + BYE,
               client.read_to_end());
-    EXPECT_EQ(changed_log("alice"), test_support::wait_for_file_content(log_path, changed_log("alice")));
+    EXPECT_EQ(changed_log("alice"),
+              test_support::wait_for_file_content(log_path, changed_log("alice")));
     EXPECT_TRUE(store.changed_only({{"alice", "new-secret"}}));
 }
 
-}  // namespace
-}  // namespace e2e
+} // namespace
+} // namespace e2e

@@ -15,23 +15,28 @@ namespace {
 const std::string GPN = std::string(GREETING) + PASS_PLEASE + NEWPASS_PLEASE;
 const std::string GPNC = GPN + CHANGED;
 
-constexpr const char *PASSWD =
-    "root:x:0:0:root:/root:/bin/sh\n"
-    "lowsys:x:99:99::/:/bin/false\n"
-    "sys100:x:100:100::/:/bin/false\n"
-    "vmail:x:5000:5000::/var/mail:/bin/false\n";
+constexpr const char *PASSWD = "root:x:0:0:root:/root:/bin/sh\n"
+                               "lowsys:x:99:99::/:/bin/false\n"
+                               "sys100:x:100:100::/:/bin/false\n"
+                               "vmail:x:5000:5000::/var/mail:/bin/false\n";
 constexpr const char *GROUP = "root:x:0:\nlowsys:x:99:\nsys100:x:100:\nvmail:x:5000:\n";
 
 dialogue_case allowed(const char *user) {
-    return {.what = user, .input = change_lines(user, "new-secret") + "quit\n",
-            .replies = GPNC + BYE, .log = changed_log(user), .status = 0,
+    return {.what = user,
+            .input = change_lines(user, "new-secret") + "quit\n",
+            .replies = GPNC + BYE,
+            .log = changed_log(user),
+            .status = 0,
             .changed = {{user, "new-secret"}}};
 }
 
 // Refused only after the new password was received, without a pause.
 dialogue_case refused(const char *user, const std::string &log_before = "") {
-    return {.what = user, .input = change_lines(user, "new-secret") + "quit\n",
-            .replies = GPN + RESTRICTED, .log = log_before + restricted_log(user), .status = 1};
+    return {.what = user,
+            .input = change_lines(user, "new-secret") + "quit\n",
+            .replies = GPN + RESTRICTED,
+            .log = log_before + restricted_log(user),
+            .status = 1};
 }
 
 TEST(UidRule, RecordsAndSystemUsers) {
@@ -48,14 +53,14 @@ TEST(UidRule, RecordsAndSystemUsers) {
     ASSERT_NE("found", not_found);
 
     std::vector<dialogue_case> cases = {
-        refused("low"),             // uid 99
-        allowed("edge"),            // uid 100
-        allowed("nouid"),           // neither uid nor system user
-        refused("mapped-low"),      // system user with uid 99
-        allowed("mapped-100"),      // system user with uid 100
-        refused("mapped-root"),     // system user root
+        refused("low"),         // uid 99
+        allowed("edge"),        // uid 100
+        allowed("nouid"),       // neither uid nor system user
+        refused("mapped-low"),  // system user with uid 99
+        allowed("mapped-100"),  // system user with uid 100
+        refused("mapped-root"), // system user root
         refused("ghost", "getpwnam failed: " + not_found + "\n"),
-        allowed("uid-wins"),        // has a uid: its unknown system user is not looked up
+        allowed("uid-wins"), // has a uid: its unknown system user is not looked up
     };
     for (dialogue_case &c : cases) {
         c.env = env;
@@ -82,11 +87,12 @@ TEST(UidRule, GetpwnamFailureReportsItsOwnErrno) {
     env.push_back("GETPWNAM_TRACE_FILE=" + trace);
     env.push_back("GETPWNAM_FAIL_ERRNO=" + std::to_string(EIO));
     env.push_back("GETPWNAM_STALE_ERRNO=" + std::to_string(EBADF));
-    dialogue_case c = refused("ghost", "getpwnam failed: " + std::string(std::strerror(EIO)) + "\n");
+    dialogue_case c =
+        refused("ghost", "getpwnam failed: " + std::string(std::strerror(EIO)) + "\n");
     c.env = env;
     check_dialogue_cases({c});
     EXPECT_EQ("getpwnam nosuchsysuser 0\n", test_support::read_file(trace));
 }
 
-}  // namespace
-}  // namespace e2e
+} // namespace
+} // namespace e2e

@@ -30,4 +30,4 @@ bool hash_matches(const std::string &password, const std::string &hash) {
     return computed != nullptr && computed[0] != '*' && hash == computed;
 }
 
-}  // namespace test_support
+} // namespace test_support

@@ -15,6 +15,6 @@ std::string make_hash(const std::string &password, const char *prefix = "$6$",
 // True when hash is a valid hash of password (a failure token never matches).
 bool hash_matches(const std::string &password, const std::string &hash);
 
-}  // namespace test_support
+} // namespace test_support
 
 #endif

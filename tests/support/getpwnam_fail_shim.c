@@ -26,20 +26,17 @@ typedef int (*account_callback)(const struct quelmarauth_account *, void *);
 
 static account_callback program_callback;
 
-static int errno_from(const char *variable, int fallback)
-{
+static int errno_from(const char *variable, int fallback) {
     const char *value = getenv(variable);
     return value != NULL ? atoi(value) : fallback;
 }
 
-static int dirty_then_call(const struct quelmarauth_account *account, void *arg)
-{
+static int dirty_then_call(const struct quelmarauth_account *account, void *arg) {
     errno = errno_from("GETPWNAM_STALE_ERRNO", 0);
     return program_callback(account, arg);
 }
 
-int auth_getuserinfo(const char *service, const char *user, account_callback callback, void *arg)
-{
+int auth_getuserinfo(const char *service, const char *user, account_callback callback, void *arg) {
     int (*next)(const char *, const char *, account_callback, void *);
     void *sym = dlsym(RTLD_NEXT, "auth_getuserinfo");
     memcpy(&next, &sym, sizeof next);
@@ -47,14 +44,12 @@ int auth_getuserinfo(const char *service, const char *user, account_callback cal
     return next(service, user, callback != NULL ? dirty_then_call : NULL, arg);
 }
 
-struct passwd *getpwnam(const char *name)
-{
+struct passwd *getpwnam(const char *name) {
     const int on_entry = errno;
     const char *path = getenv("GETPWNAM_TRACE_FILE");
     if (path != NULL) {
         char line[512];
-        int n = snprintf(line, sizeof line, "getpwnam %s %d\n", name,
-                         on_entry);
+        int n = snprintf(line, sizeof line, "getpwnam %s %d\n", name, on_entry);
         if (n > (int)sizeof line - 1) {
             n = (int)sizeof line - 1;
         }

@@ -28,16 +28,12 @@ void __vsyslog_chk(int priority, int flag, const char *format, va_list ap);
 
 static int log_open;
 
-static void *real(const char *name)
-{
-    return dlsym(RTLD_NEXT, name);
-}
+static void *real(const char *name) { return dlsym(RTLD_NEXT, name); }
 
 static void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 /* Keeps errno: the program may be about to report it. */
-static void trace(const char *format, ...)
-{
+static void trace(const char *format, ...) {
     const int saved = errno;
     const char *path = getenv("LOG_TRACE_FILE");
     if (path != NULL) {
@@ -64,15 +60,13 @@ static void trace(const char *format, ...)
     errno = saved;
 }
 
-static void trace_message(int priority, const char *format, va_list ap)
-{
+static void trace_message(int priority, const char *format, va_list ap) {
     char message[1024];
     vsnprintf(message, sizeof message, format, ap);
     trace("syslog %d %s", priority, message);
 }
 
-void openlog(const char *ident, int option, int facility)
-{
+void openlog(const char *ident, int option, int facility) {
     void (*next)(const char *, int, int);
     void *sym = real("openlog");
     memcpy(&next, &sym, sizeof next);
@@ -81,8 +75,7 @@ void openlog(const char *ident, int option, int facility)
     next(ident, option, facility);
 }
 
-void closelog(void)
-{
+void closelog(void) {
     void (*next)(void);
     void *sym = real("closelog");
     memcpy(&next, &sym, sizeof next);
@@ -91,8 +84,7 @@ void closelog(void)
     next();
 }
 
-void vsyslog(int priority, const char *format, va_list ap)
-{
+void vsyslog(int priority, const char *format, va_list ap) {
     void (*next)(int, const char *, va_list);
     void *sym = real("vsyslog");
     memcpy(&next, &sym, sizeof next);
@@ -103,16 +95,14 @@ void vsyslog(int priority, const char *format, va_list ap)
     next(priority, format, ap);
 }
 
-void syslog(int priority, const char *format, ...)
-{
+void syslog(int priority, const char *format, ...) {
     va_list ap;
     va_start(ap, format);
     vsyslog(priority, format, ap);
     va_end(ap);
 }
 
-void __vsyslog_chk(int priority, int flag, const char *format, va_list ap)
-{
+void __vsyslog_chk(int priority, int flag, const char *format, va_list ap) {
     void (*next)(int, int, const char *, va_list);
     void *sym = real("__vsyslog_chk");
     memcpy(&next, &sym, sizeof next);
@@ -123,16 +113,14 @@ void __vsyslog_chk(int priority, int flag, const char *format, va_list ap)
     next(priority, flag, format, ap);
 }
 
-void __syslog_chk(int priority, int flag, const char *format, ...)
-{
+void __syslog_chk(int priority, int flag, const char *format, ...) {
     va_list ap;
     va_start(ap, format);
     __vsyslog_chk(priority, flag, format, ap);
     va_end(ap);
 }
 
-void exit(int status)
-{
+void exit(int status) {
     void (*next)(int);
     void *sym = real("exit");
     memcpy(&next, &sym, sizeof next);
@@ -141,7 +129,6 @@ void exit(int status)
     _exit(status);
 }
 
-__attribute__((destructor)) static void report_at_end(void)
-{
+__attribute__((destructor)) static void report_at_end(void) {
     trace("end log %s", log_open ? "open" : "closed");
 }

@@ -7,9 +7,7 @@
 
 namespace test_support {
 
-const char *nss_wrapper_library() {
-    return NSS_WRAPPER_LIBRARY;
-}
+const char *nss_wrapper_library() { return NSS_WRAPPER_LIBRARY; }
 
 std::vector<std::string> preload_env(const std::vector<std::string> &libraries) {
     std::string preload = "LD_PRELOAD=";
@@ -29,4 +27,4 @@ std::vector<std::string> nss_files_env(const std::string &passwd_path, const std
     return {"NSS_WRAPPER_PASSWD=" + passwd_path, "NSS_WRAPPER_GROUP=" + group_path};
 }
 
-}  // namespace test_support
+} // namespace test_support

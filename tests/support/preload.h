@@ -20,6 +20,6 @@ std::vector<std::string> preload_env(const std::vector<std::string> &libraries);
 std::vector<std::string> nss_files_env(const std::string &passwd_path, const std::string &passwd,
                                        const std::string &group_path, const std::string &group);
 
-}  // namespace test_support
+} // namespace test_support
 
 #endif

@@ -14,8 +14,6 @@
 #include <future>
 #include <mutex>
 
-extern char **environ;
-
 namespace test_support {
 
 namespace {
@@ -47,10 +45,6 @@ void close_fd(int &fd) {
     }
 }
 
-std::string name_of(const std::string &entry) {
-    return entry.substr(0, entry.find('='));
-}
-
 // The test itself ignores SIGPIPE so that a child that stops reading does not
 // kill the runner; installed once, before the first fork.
 void ignore_sigpipe_once() {
@@ -77,32 +71,7 @@ void ignore_sigpipe_once() {
     _exit(127);
 }
 
-}  // namespace
-
-std::vector<std::string> child_environment(const std::vector<std::string> &set,
-                                           const std::vector<std::string> &unset) {
-    std::vector<std::string> env;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        const std::string name = name_of(entry);
-        const bool replaced = std::any_of(set.begin(), set.end(), [&](const std::string &s) {
-            return name_of(s) == name;
-        });
-        const bool removed = std::find(unset.begin(), unset.end(), name) != unset.end();
-        if (!replaced && !removed) {
-            env.push_back(entry);
-        }
-    }
-    // A later entry for the same name wins, so a test can override a default.
-    for (std::size_t i = 0; i < set.size(); ++i) {
-        const bool overridden = std::any_of(set.begin() + static_cast<std::ptrdiff_t>(i) + 1, set.end(),
-                                            [&](const std::string &s) { return name_of(s) == name_of(set[i]); });
-        if (!overridden) {
-            env.push_back(set[i]);
-        }
-    }
-    return env;
-}
+} // namespace
 
 run_clock::duration run_result::arrival_of(std::size_t index) const {
     for (const output_chunk &chunk : out_chunks) {
@@ -179,8 +148,8 @@ run_result run_process(const run_options &options) {
 
     const auto feed_input = [&] {
         while (in.write_end >= 0 && written < options.input.size()) {
-            const ssize_t n = write(in.write_end, options.input.data() + written,
-                                    options.input.size() - written);
+            const ssize_t n =
+                write(in.write_end, options.input.data() + written, options.input.size() - written);
             if (n > 0) {
                 written += static_cast<std::size_t>(n);
             } else if (n < 0 && errno == EAGAIN) {
@@ -188,7 +157,7 @@ run_result run_process(const run_options &options) {
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else {
-                close_fd(in.write_end);  // the child stopped reading: the rest is lost
+                close_fd(in.write_end); // the child stopped reading: the rest is lost
             }
         }
         if (written == options.input.size() && options.end == input_end::close_after_input) {
@@ -212,7 +181,8 @@ run_result run_process(const run_options &options) {
             kill(pid, SIGKILL);
             result.timed_out = true;
         }
-        if (child_done && (now - done_time > DRAIN_GRACE || (out.read_end < 0 && err.read_end < 0))) {
+        if (child_done &&
+            (now - done_time > DRAIN_GRACE || (out.read_end < 0 && err.read_end < 0))) {
             break;
         }
 
@@ -291,7 +261,8 @@ std::vector<run_result> run_processes(const std::vector<run_options> &all, unsig
         std::vector<std::future<run_result>> running;
         const std::size_t last = std::min(all.size(), first + step);
         for (std::size_t i = first; i < last; ++i) {
-            running.push_back(std::async(std::launch::async, [&all, i] { return run_process(all[i]); }));
+            running.push_back(
+                std::async(std::launch::async, [&all, i] { return run_process(all[i]); }));
         }
         for (std::size_t i = first; i < last; ++i) {
             results[i] = running[i - first].get();
@@ -300,4 +271,4 @@ std::vector<run_result> run_processes(const std::vector<run_options> &all, unsig
     return results;
 }
 
-}  // namespace test_support
+} // namespace test_support

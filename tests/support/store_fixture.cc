@@ -47,7 +47,7 @@ bool is_account_line(const std::string &line) {
     return !line.empty() && line[0] != '#' && split_fields(line).size() == 6;
 }
 
-}  // namespace
+} // namespace
 
 std::string userdb_line(const account &a) {
     return a.name + ":" + make_hash(a.password) + ":" + a.uid + ":" + a.gid + ":" + a.home + ":" +
@@ -70,9 +70,7 @@ store_fixture::store_fixture(const std::vector<account> &accounts, const std::st
     entries_ = dir_.entries();
 }
 
-void store_fixture::write_config(const std::string &text) const {
-    write_file(config_path(), text);
-}
+void store_fixture::write_config(const std::string &text) const { write_file(config_path(), text); }
 
 testing::AssertionResult store_fixture::no_stray_files() const {
     for (const std::string &name : dir_.entries()) {
@@ -88,18 +86,20 @@ testing::AssertionResult store_fixture::unchanged() const {
     const std::string now = userdb();
     if (now != original_) {
         return testing::AssertionFailure() << "userdb changed:\n--- written\n"
-                                           << original_ << "--- now\n" << now;
+                                           << original_ << "--- now\n"
+                                           << now;
     }
     return no_stray_files();
 }
 
-testing::AssertionResult store_fixture::changed_only(
-    const std::map<std::string, std::string> &new_passwords) const {
+testing::AssertionResult
+store_fixture::changed_only(const std::map<std::string, std::string> &new_passwords) const {
     const std::vector<std::string> before = split_lines(original_);
     const std::vector<std::string> after = split_lines(userdb());
     if (before.size() != after.size()) {
-        return testing::AssertionFailure() << "userdb has " << after.size() << " lines, was "
-                                           << before.size() << ":\n" << userdb();
+        return testing::AssertionFailure()
+               << "userdb has " << after.size() << " lines, was " << before.size() << ":\n"
+               << userdb();
     }
     std::map<std::string, bool> seen;
     for (std::size_t i = 0; i < before.size(); ++i) {
@@ -122,14 +122,14 @@ testing::AssertionResult store_fixture::changed_only(
         const bool matches = password.empty() ? new_fields[1] != old_fields[1]
                                               : hash_matches(password, new_fields[1]);
         if (new_fields[1].rfind("$6$", 0) != 0 || !matches) {
-            return testing::AssertionFailure() << "hash of " << old_fields[0]
-                                               << " is not a sha512crypt hash of the new password: "
-                                               << new_fields[1];
+            return testing::AssertionFailure()
+                   << "hash of " << old_fields[0]
+                   << " is not a sha512crypt hash of the new password: " << new_fields[1];
         }
         new_fields[1] = old_fields[1];
         if (new_fields != old_fields) {
-            return testing::AssertionFailure() << "line " << i + 1 << " changed beyond its hash: "
-                                               << after[i];
+            return testing::AssertionFailure()
+                   << "line " << i + 1 << " changed beyond its hash: " << after[i];
         }
     }
     if (seen.size() != new_passwords.size()) {
@@ -148,4 +148,4 @@ bool store_fixture::password_is(const std::string &name, const std::string &pass
     return false;
 }
 
-}  // namespace test_support
+} // namespace test_support

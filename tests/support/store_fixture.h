@@ -17,17 +17,17 @@ namespace test_support {
 struct account {
     std::string name;
     std::string password;
-    std::string uid;      // decimal, or empty for none
+    std::string uid; // decimal, or empty for none
     std::string gid;
     std::string home;
-    std::string sysuser;  // system account it maps to, or empty
+    std::string sysuser; // system account it maps to, or empty
 };
 
 // The userdb line of an account, with a fresh real hash of its password.
 std::string userdb_line(const account &a);
 
 class store_fixture {
-public:
+  public:
     // section: the service the configuration serves ("*" for every one).
     explicit store_fixture(const std::vector<account> &accounts, const std::string &section = "*");
 
@@ -47,12 +47,12 @@ public:
     // Exactly the named accounts have new hashes, each of its new password in
     // the configured method; every other byte is as written. An empty new
     // password stands for "any new hash" (when the test cannot know it).
-    [[nodiscard]] testing::AssertionResult changed_only(
-        const std::map<std::string, std::string> &new_passwords) const;
+    [[nodiscard]] testing::AssertionResult
+    changed_only(const std::map<std::string, std::string> &new_passwords) const;
     // The named account's current hash is one of password.
     [[nodiscard]] bool password_is(const std::string &name, const std::string &password) const;
 
-private:
+  private:
     [[nodiscard]] testing::AssertionResult no_stray_files() const;
 
     temp_dir dir_;
@@ -63,6 +63,6 @@ private:
 // The config text for a userdb store at userdb_path serving section.
 std::string userdb_config(const std::string &section, const std::string &userdb_path);
 
-}  // namespace test_support
+} // namespace test_support
 
 #endif

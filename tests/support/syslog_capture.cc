@@ -46,7 +46,9 @@ bool is_timestamp(const std::string &t) {
     for (const char *m : MONTHS) {
         month = month || t.compare(0, 3, m) == 0;
     }
-    const auto digit = [&](std::size_t i) { return std::isdigit(static_cast<unsigned char>(t[i])) != 0; };
+    const auto digit = [&](std::size_t i) {
+        return std::isdigit(static_cast<unsigned char>(t[i])) != 0;
+    };
     return month && t[3] == ' ' && (t[4] == ' ' || digit(4)) && digit(5) && t[6] == ' ' &&
            digit(7) && digit(8) && t[9] == ':' && digit(10) && digit(11) && t[12] == ':' &&
            digit(13) && digit(14) && t[15] == ' ';
@@ -72,7 +74,7 @@ std::string probe_private_namespace(const temp_dir &dir) {
     return why_not;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<syslog_entry> parse_syslog_datagram(const std::string &datagram) {
     syslog_entry entry;
@@ -129,7 +131,8 @@ syslog_capture::~syslog_capture() {
 }
 
 std::vector<std::string> syslog_capture::wrap(const std::vector<std::string> &argv) const {
-    std::vector<std::string> wrapped = {UNSHARE, "-rm", "sh", "-c", WRAPPER_SCRIPT, "sh", dir_.path()};
+    std::vector<std::string> wrapped = {UNSHARE,        "-rm", "sh",       "-c",
+                                        WRAPPER_SCRIPT, "sh",  dir_.path()};
     wrapped.insert(wrapped.end(), argv.begin(), argv.end());
     return wrapped;
 }
@@ -146,4 +149,4 @@ std::vector<std::string> syslog_capture::take() {
     }
 }
 
-}  // namespace test_support
+} // namespace test_support

@@ -24,7 +24,7 @@ struct syslog_entry {
 std::optional<syslog_entry> parse_syslog_datagram(const std::string &datagram);
 
 class syslog_capture {
-public:
+  public:
     syslog_capture();
     ~syslog_capture();
     syslog_capture(const syslog_capture &) = delete;
@@ -38,12 +38,12 @@ public:
     // Every datagram received so far, in order.
     std::vector<std::string> take();
 
-private:
+  private:
     temp_dir dir_{"zsl"};
     int socket_ = -1;
     std::string unavailable_;
 };
 
-}  // namespace test_support
+} // namespace test_support
 
 #endif

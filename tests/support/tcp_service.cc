@@ -69,7 +69,7 @@ bool listening(int port) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 tcpserver_process::tcpserver_process(const std::vector<std::string> &program_argv,
                                      const std::vector<std::string> &env,
@@ -86,14 +86,12 @@ tcpserver_process::tcpserver_process(const std::vector<std::string> &program_arg
     }
 }
 
-tcpserver_process::~tcpserver_process() {
-    stop();
-}
+tcpserver_process::~tcpserver_process() { stop(); }
 
 bool tcpserver_process::start(const std::vector<std::string> &program_argv,
                               const std::vector<std::string> &env, const std::string &stderr_path) {
     port_ = free_port();
-    std::vector<std::string> argv = {TCPSERVER_PROGRAM, "-q", "-H", "-R", "-l0", "127.0.0.1",
+    std::vector<std::string> argv = {TCPSERVER_PROGRAM,    "-q", "-H", "-R", "-l0", "127.0.0.1",
                                      std::to_string(port_)};
     argv.insert(argv.end(), program_argv.begin(), program_argv.end());
     std::vector<char *> args;
@@ -154,9 +152,7 @@ void tcpserver_process::stop() {
 
 line_client::line_client(int port) : fd_(connect_loopback(port)) {}
 
-line_client::~line_client() {
-    hang_up();
-}
+line_client::~line_client() { hang_up(); }
 
 bool line_client::send(const std::string &bytes) {
     std::size_t sent = 0;
@@ -232,4 +228,4 @@ std::string wait_for_file_content(const std::string &path, const std::string &ex
     return content;
 }
 
-}  // namespace test_support
+} // namespace test_support

@@ -15,9 +15,9 @@ namespace test_support {
 // stopped by its own process id. The programs it starts write their standard
 // error to stderr_path.
 class tcpserver_process {
-public:
-    tcpserver_process(const std::vector<std::string> &program_argv, const std::vector<std::string> &env,
-                      const std::string &stderr_path);
+  public:
+    tcpserver_process(const std::vector<std::string> &program_argv,
+                      const std::vector<std::string> &env, const std::string &stderr_path);
     ~tcpserver_process();
     tcpserver_process(const tcpserver_process &) = delete;
     tcpserver_process &operator=(const tcpserver_process &) = delete;
@@ -26,7 +26,7 @@ public:
     [[nodiscard]] const std::string &unavailable() const { return unavailable_; }
     [[nodiscard]] int port() const { return port_; }
 
-private:
+  private:
     bool start(const std::vector<std::string> &program_argv, const std::vector<std::string> &env,
                const std::string &stderr_path);
     void stop();
@@ -37,7 +37,7 @@ private:
 };
 
 class line_client {
-public:
+  public:
     explicit line_client(int port);
     ~line_client();
     line_client(const line_client &) = delete;
@@ -52,16 +52,17 @@ public:
     std::string read_to_end(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
     void hang_up();
 
-private:
+  private:
     int fd_ = -1;
     std::string pending_;
 };
 
 // Polls until the file holds at least as many bytes as `expected` (the
 // content awaited), or the timeout passes; returns the content.
-std::string wait_for_file_content(const std::string &path, const std::string &expected,
-                                  std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
+std::string
+wait_for_file_content(const std::string &path, const std::string &expected,
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
-}  // namespace test_support
+} // namespace test_support
 
 #endif

@@ -56,4 +56,4 @@ bool file_exists(const std::string &path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-}  // namespace test_support
+} // namespace test_support

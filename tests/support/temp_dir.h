@@ -9,7 +9,7 @@
 namespace test_support {
 
 class temp_dir {
-public:
+  public:
     // prefix: a few letters; the folder is made under /tmp with a short name,
     // since Unix socket paths inside it are limited to 108 bytes.
     explicit temp_dir(const char *prefix = "ze2e");
@@ -22,7 +22,7 @@ public:
     // Names of the entries in the folder, sorted.
     [[nodiscard]] std::vector<std::string> entries() const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -31,6 +31,6 @@ bool write_file(const std::string &path, const std::string &content);
 std::string read_file(const std::string &path);
 bool file_exists(const std::string &path);
 
-}  // namespace test_support
+} // namespace test_support
 
 #endif

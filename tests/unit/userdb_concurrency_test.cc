@@ -100,10 +100,25 @@ TEST(UserdbConcurrency, EveryConcurrentChangeIsKept)
         }
         children.push_back(child);
     }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(child, ::waitpid(child, &status, 0));
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // Meanwhile a reader must only ever see a whole file, old or new.
+    std::size_t finished = 0;
+    int reads = 0;
+    while (finished < children.size()) {
+        const std::string content = read_file(store.folder.file("userdb"));
+        ++reads;
+        std::size_t line_count = 0;
+        for (char c : content)
+            line_count += c == '\n' ? 1U : 0U;
+        ASSERT_EQ(store.lines.size(), line_count) << "after " << reads << " reads";
+        ASSERT_EQ('\n', content.back());
+        for (pid_t &child : children) {
+            int status = 0;
+            if (child > 0 && ::waitpid(child, &status, WNOHANG) == child) {
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+                child = 0;
+                ++finished;
+            }
+        }
     }
     expect_intact(store.lines, read_file(store.folder.file("userdb")),
                   [](int i) { return std::vector<std::string>{password_of(i, 1)}; });

@@ -50,8 +50,9 @@ bool userdb_scanner::fill()
     if (kept > 0 && begin_ > 0)
         std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
     buffer_offset_ += static_cast<off_t>(begin_);
+    // Bytes already handed to the sink by release_all stay handed.
+    released_ = released_ > begin_ ? released_ - begin_ : 0;
     begin_ = 0;
-    released_ = 0;
     end_ = kept;
     for (;;) {
         const ssize_t got = ::read(fd_, buffer_.get() + end_, SCAN_BUFFER_SIZE - end_);

@@ -98,6 +98,31 @@ TEST(UserdbScan, SplitsLinesAcrossChunksAndKeepsEveryByte)
     }
 }
 
+// release_all in the middle of a scan hands out each byte once all the same.
+TEST(UserdbScan, ReleasingEarlyNeverRepeatsBytes)
+{
+    scratch_folder folder;
+    const std::string path = folder.file("userdb");
+    std::string content;
+    for (int i = 0; i < 5000; ++i)
+        content += "line" + std::to_string(i) + ":x::::\n";
+    write_file(path, content);
+    scan_result result;
+    unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    userdb_scanner scanner(fd.get(), byte_sink{collect, &result});
+    scanned_line line;
+    int count = 0;
+    while (scanner.next(line) == userdb_scanner::step::line) {
+        if (++count % 1000 == 0) {
+            ASSERT_TRUE(scanner.release_all());
+        }
+    }
+    ASSERT_TRUE(scanner.release_all());
+    EXPECT_EQ(5000, count);
+    EXPECT_TRUE(result.sink_in_order);
+    EXPECT_TRUE(content == result.sunk);
+}
+
 TEST(UserdbLookup, FindsTheFirstLineThatParses)
 {
     scratch_folder folder;

@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <system_error>
 
@@ -15,9 +16,13 @@ namespace test_support {
 
 temp_dir::temp_dir(const char *prefix) {
     std::string templ = std::string("/tmp/") + prefix + ".XXXXXX";
-    if (mkdtemp(templ.data()) != nullptr) {
-        path_ = templ;
+    // Without a folder every path would point at the root: stop the test
+    // binary rather than let a test write there.
+    if (mkdtemp(templ.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::abort();
     }
+    path_ = templ;
 }
 
 temp_dir::~temp_dir() {

@@ -57,8 +57,11 @@ const std::vector<account> &standard_accounts() {
         {"mapped-100", "mapped-secret", "", "", "", "sys100"},  // nss: uid 100
         {"mapped-root", "mapped-secret", "", "", "", "root"},   // nss: uid 0
         {"ghost", "ghost-secret", "", "", "", "nosuchsysuser"}, // unknown system user
-        {"uid-wins", "uid-secret", "1007", "", "",
-         "nosuchsysuser"}, // id is used, name not looked up
+        // Has an id: its unknown system user is not looked up.
+        {"uid-wins", "uid-secret", "1007", "", "", "nosuchsysuser"},
+        // A second line with a taken name: never used, and kept as it is when
+        // the first one's hash changes.
+        {"alice", "second-secret", "1008", "", "", ""},
     };
     return accounts;
 }

@@ -1,16 +1,20 @@
 #!/bin/sh
 # Installs what the build and the tests need, then builds and runs every test
 # twice: a hardened release build with warnings as errors, and a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer. Ends with a short benchmark
-# run so that the benchmark program keeps working.
+# AddressSanitizer and UndefinedBehaviorSanitizer. Then builds the Debian
+# package in build/package and checks it. Ends with a short benchmark run so
+# that the benchmark program keeps working.
 set -eu
 cd "$(dirname "$0")/.."
 
 deploy/ensure-packages.sh cmake ninja-build g++ libcrypt-dev libinih-dev libgtest-dev \
-    libnss-wrapper ucspi-tcp util-linux binutils
+    libnss-wrapper ucspi-tcp util-linux binutils xinetd systemd stunnel4 openssl strace mandoc \
+    dpkg-dev
 
 cmake --workflow --preset ci
 cmake --workflow --preset asan
+cmake --workflow --preset package
+packaging/check-package.sh build/package
 if [ -x build/ci/bench/zembrovald_bench ]; then
     build/ci/bench/zembrovald_bench --quick
 fi

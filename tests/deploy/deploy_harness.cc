@@ -147,6 +147,14 @@ std::string hand_over(const store_fixture &store, const service_user &user) {
     return "";
 }
 
+std::vector<std::string> as_service_user(const std::string &setpriv, const service_user &user) {
+    if (!user.dedicated) {
+        return {setpriv, "--no-new-privs"};
+    }
+    return {setpriv, "--reuid=" + std::to_string(user.uid), "--regid=" + std::to_string(user.gid),
+            "--clear-groups", "--no-new-privs"};
+}
+
 std::string owner_of(const std::string &path) {
     struct stat facts {};
     if (stat(path.c_str(), &facts) != 0) {

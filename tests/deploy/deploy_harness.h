@@ -65,6 +65,11 @@ service_user test_service_user();
 // folder's path; a failure message, or empty.
 std::string hand_over(const store_fixture &store, const service_user &user);
 
+// setpriv and its options that run a program as the user, with
+// NoNewPrivileges as systemd would set it (only that, when the test is not
+// root and cannot change its user).
+std::vector<std::string> as_service_user(const std::string &setpriv, const service_user &user);
+
 // The uid and gid that own a file, as "uid:gid"; empty when it is missing.
 std::string owner_of(const std::string &path);
 

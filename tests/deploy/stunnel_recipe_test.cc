@@ -31,6 +31,9 @@ protected:
             GTEST_SKIP() << "stunnel4, openssl or tcpserver (Debian stunnel4, openssl, ucspi-tcp) is not "
                             "installed";
         }
+        if (!user_.dedicated) {
+            GTEST_SKIP() << "tcpserver -u -g changes the user, which takes root";
+        }
         ASSERT_EQ("", hand_over(store_, user_));
         make_certificate();
         write_config();

@@ -116,9 +116,8 @@ TEST(SystemdRecipe, ServiceCommandServesAFullChangeUnderSocketActivation) {
                 }
             }
             // User= and Group= are systemd's to apply; setpriv stands in.
-            argv.insert(argv.end(), {setpriv, "--reuid=" + std::to_string(user.uid),
-                                     "--regid=" + std::to_string(user.gid), "--clear-groups",
-                                     "--no-new-privs"});
+            const std::vector<std::string> setpriv_argv = as_service_user(setpriv, user);
+            argv.insert(argv.end(), setpriv_argv.begin(), setpriv_argv.end());
             argv.insert(argv.end(), command.begin(), command.end());
             return launch{argv, {}};
         },

@@ -125,9 +125,10 @@ TEST(SystemdSandbox, AFullChangeStaysInsideTheServiceUnitsFilters) {
     const test_support::temp_dir trace_dir("zdt");
     const std::string trace_path = trace_dir.file("trace");
     test_support::run_options run;
-    run.argv = {strace, "-qq", "-o", trace_path, setpriv, "--reuid=" + std::to_string(user.uid),
-                "--regid=" + std::to_string(user.gid), "--clear-groups", "--no-new-privs", PROGRAM,
-                "-s", "login"};
+    run.argv = {strace, "-qq", "-o", trace_path};
+    const std::vector<std::string> setpriv_argv = as_service_user(setpriv, user);
+    run.argv.insert(run.argv.end(), setpriv_argv.begin(), setpriv_argv.end());
+    run.argv.insert(run.argv.end(), {PROGRAM, "-s", "login"});
     run.env = {store.config_env()};
     run.input = change_lines();
     const test_support::run_result result = test_support::run_process(run);

@@ -32,6 +32,9 @@ TEST(TcpserverRecipe, FullChangeAsTheStoreOwnerWithoutCoreDumps) {
     }
     const store_fixture store(recipe_accounts());
     const service_user user = test_service_user();
+    if (!user.dedicated) {
+        GTEST_SKIP() << "tcpserver -u -g changes the user, which takes root";
+    }
     ASSERT_EQ("", hand_over(store, user));
     const test_support::temp_dir logs("zdl");
     daemon_process server([&](int port) { return run_script(port, store, user, "20", "30"); },
@@ -63,6 +66,9 @@ TEST(TcpserverRecipe, IdleClientIsCutOffAndTheSlotComesBack) {
     }
     const store_fixture store(recipe_accounts());
     const service_user user = test_service_user();
+    if (!user.dedicated) {
+        GTEST_SKIP() << "tcpserver -u -g changes the user, which takes root";
+    }
     ASSERT_EQ("", hand_over(store, user));
     const test_support::temp_dir logs("zdl");
     daemon_process server([&](int port) { return run_script(port, store, user, "1", "2"); },

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "temp_dir.h"
 
 namespace deploy {
@@ -153,6 +155,17 @@ std::vector<std::string> as_service_user(const std::string &setpriv, const servi
     }
     return {setpriv, "--reuid=" + std::to_string(user.uid), "--regid=" + std::to_string(user.gid),
             "--clear-groups", "--no-new-privs"};
+}
+
+bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (test_support::read_file(path).find(text) == std::string::npos) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 std::string owner_of(const std::string &path) {

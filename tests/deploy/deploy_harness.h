@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,10 @@ std::string hand_over(const store_fixture &store, const service_user &user);
 // NoNewPrivileges as systemd would set it (only that, when the test is not
 // root and cannot change its user).
 std::vector<std::string> as_service_user(const std::string &setpriv, const service_user &user);
+
+// Waits until the file holds the text, or the timeout passes; whether it does.
+bool wait_for_text(const std::string &path, const std::string &text,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
 
 // The uid and gid that own a file, as "uid:gid"; empty when it is missing.
 std::string owner_of(const std::string &path);

@@ -81,6 +81,8 @@ TEST(SystemdRecipe, UnitsHoldTheBoundsAndTheModel) {
     EXPECT_EQ("0", setting_of(service, "LimitCORE"));
     EXPECT_EQ("socket", setting_of(service, "StandardInput"));
     EXPECT_EQ("journal", setting_of(service, "StandardError"));
+    EXPECT_EQ("authpriv", setting_of(service, "SyslogFacility"));
+    EXPECT_EQ("err", setting_of(service, "SyslogLevel"));
     EXPECT_EQ("zembrovald", setting_of(service, "User"));
     EXPECT_EQ("strict", setting_of(service, "ProtectSystem"));
     EXPECT_NE("", setting_of(service, "ReadWritePaths"));
@@ -129,6 +131,9 @@ TEST(SystemdRecipe, ServiceCommandServesAFullChangeUnderSocketActivation) {
     ASSERT_TRUE(client.send(change_lines()));
     EXPECT_EQ(CHANGE_REPLIES, client.read_to_end());
     EXPECT_TRUE(store.changed_only({{USER, NEW_PASSWORD}}));
+    // Standard error, the journal under systemd, gets the log entry.
+    const std::string logged = "changed password for " + std::string(USER) + "\n";
+    EXPECT_TRUE(wait_for_text(logs.file("server.log"), logged)) << test_support::read_file(logs.file("server.log"));
     EXPECT_EQ(std::to_string(user.uid) + ":" + std::to_string(user.gid), owner_of(store.userdb_path()));
     EXPECT_EQ("stopped by SIGTERM", server.stop());
 }

@@ -128,7 +128,15 @@ TEST(SystemdSandbox, AFullChangeStaysInsideTheServiceUnitsFilters) {
     run.argv = {strace, "-qq", "-o", trace_path};
     const std::vector<std::string> setpriv_argv = as_service_user(setpriv, user);
     run.argv.insert(run.argv.end(), setpriv_argv.begin(), setpriv_argv.end());
-    run.argv.insert(run.argv.end(), {PROGRAM, "-s", "login"});
+    // The unit's own command line, with the program under test.
+    std::istringstream command(setting_of(unit, "ExecStart"));
+    std::string word;
+    command >> word;
+    ASSERT_EQ("/usr/sbin/zembrovald", word);
+    run.argv.push_back(PROGRAM);
+    while (command >> word) {
+        run.argv.push_back(word);
+    }
     run.env = {store.config_env()};
     run.input = change_lines();
     const test_support::run_result result = test_support::run_process(run);

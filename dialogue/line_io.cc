@@ -22,8 +22,10 @@ void read_client_line(client_line line) { read_line_from(stdin, line); }
 void read_line_from(std::FILE *in, client_line line) {
     std::memset(line.data(), 0, line.size());
     // One byte less than the buffer holds: a longer line is returned in
-    // pieces by the following reads.
-    (void)std::fgets(line.data(), static_cast<int>(line.size() - 1), in);
+    // pieces by the following reads. End of input leaves the buffer zeroed,
+    // an empty line; after a read error it holds what was read.
+    [[maybe_unused]] const char *read =
+        std::fgets(line.data(), static_cast<int>(line.size() - 1), in);
 
     if (char *line_feed = std::strchr(line.data(), '\n'))
         *line_feed = '\0';

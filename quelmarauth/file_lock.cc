@@ -7,6 +7,42 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+
+namespace {
+
+// How often a bounded wait tries the lock again.
+inline constexpr long LOCK_RETRY_NANOSECONDS = 20 * 1000 * 1000;
+
+double seconds_since(const timespec &start)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+// flock with LOCK_NB, tried until it succeeds or wait_seconds have passed.
+// Signals are blocked during a change, so the wait polls instead of relying
+// on an alarm to interrupt a blocking flock.
+int lock_within(int fd, int wait_seconds)
+{
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return -1;
+        if (seconds_since(start) >= wait_seconds) {
+            errno = EWOULDBLOCK;
+            return -1;
+        }
+        const timespec pause{0, LOCK_RETRY_NANOSECONDS};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+} // namespace
 
 signal_block::signal_block()
 {
@@ -25,7 +61,7 @@ signal_block::~signal_block()
         sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
-bool file_lock::acquire(const char *lock_path, uid_t owner, gid_t group, error_text &error)
+bool file_lock::acquire(const char *lock_path, uid_t owner, gid_t group, int wait_seconds, error_text &error)
 {
     constexpr int FLAGS = O_RDWR | O_CLOEXEC | O_NOFOLLOW;
     bool created = true;
@@ -45,9 +81,17 @@ bool file_lock::acquire(const char *lock_path, uid_t owner, gid_t group, error_t
         return false;
     }
     int status;
-    do
-        status = ::flock(fd.get(), LOCK_EX);
-    while (status != 0 && errno == EINTR);
+    if (wait_seconds >= 0) {
+        status = lock_within(fd.get(), wait_seconds);
+        if (status != 0 && errno == EWOULDBLOCK) {
+            set_error(error, "%s: store is locked by another change", lock_path);
+            return false;
+        }
+    } else {
+        do
+            status = ::flock(fd.get(), LOCK_EX);
+        while (status != 0 && errno == EINTR);
+    }
     if (status != 0) {
         set_error(error, "%s: cannot lock: %s", lock_path, std::strerror(errno));
         return false;

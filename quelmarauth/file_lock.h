@@ -29,8 +29,10 @@ class file_lock {
 public:
     file_lock() = default;
     // Creates lock_path when absent (mode 0600; owned by owner and group when
-    // created by root) and waits for the lock.
-    [[nodiscard]] bool acquire(const char *lock_path, uid_t owner, gid_t group, error_text &error);
+    // created by root) and waits for the lock: as long as it takes when
+    // wait_seconds is negative, else at most that long.
+    [[nodiscard]] bool acquire(const char *lock_path, uid_t owner, gid_t group, int wait_seconds,
+                               error_text &error);
 
 private:
     unique_fd fd_; // closing it releases the lock

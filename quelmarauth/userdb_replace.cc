@@ -1,288 +1,60 @@
-// userdb_replace.cc: replacing one account's hash so that concurrent changes
-// are all kept, readers never see a partial file, and a process killed at
-// any moment leaves either the old file or the new one.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
-#include "file_lock.h"
-#include "password_hash.h"
-#include "unique_fd.h"
-#include "userdb_line.h"
-#include "userdb_scan.h"
+// userdb_replace.cc: the program's change of one account's hash, which is
+// made only over the very hash the old password was verified against.
 #include "userdb_store.h"
+
+#include "password_hash.h"
+#include "userdb_line.h"
+#include "userdb_rewrite.h"
 
 namespace {
 
-inline constexpr const char *TEMP_MARK = ".tmp";
-inline constexpr std::size_t TEMP_SUFFIX_LENGTH = 6; // mkstemp's XXXXXX
-inline constexpr std::size_t COPY_CHUNK = 64 * 1024;
-
-// The temporary file starts with a dot and ends in random letters, so no
-// configuration can take it for a store, and a later change can tell the
-// leftovers of a killed process by the name alone.
-std::string temp_prefix(std::string_view base)
-{
-    std::string prefix(".");
-    prefix.append(base);
-    prefix.append(TEMP_MARK);
-    return prefix;
-}
-
-bool write_all(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t done = ::write(fd, data, size);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done < 0)
-            return false;
-        if (done == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += done;
-        size -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
-
-// Writes what the scanner releases, with the one hash field swapped.
-struct substitution {
-    int out_fd = -1;
-    bool armed = false; // set when the account's line has been found
-    off_t hash_offset = 0;
-    off_t hash_end = 0;
+struct hash_replacement {
+    const char *path;
+    std::string_view user;
+    std::string_view verified_hash;
     std::string_view new_hash;
-    bool new_written = false;
-    int write_errno = 0;
 };
 
-bool write_substituted(void *context, const char *data, std::size_t size, off_t offset)
+edit_step replace_on_line(void *context, const scanned_line &line, userdb_splice &splice, error_text &error)
 {
-    auto &sub = *static_cast<substitution *>(context);
-    const off_t end = offset + static_cast<off_t>(size);
-    bool ok = true;
-    if (!sub.armed) {
-        ok = write_all(sub.out_fd, data, size);
-    } else {
-        if (offset < sub.hash_offset) {
-            const off_t upto = end < sub.hash_offset ? end : sub.hash_offset;
-            ok = write_all(sub.out_fd, data, static_cast<std::size_t>(upto - offset));
-        }
-        if (ok && !sub.new_written && end > sub.hash_offset) {
-            ok = write_all(sub.out_fd, sub.new_hash.data(), sub.new_hash.size());
-            sub.new_written = true;
-        }
-        if (ok && end > sub.hash_end) {
-            const off_t from = offset > sub.hash_end ? offset : sub.hash_end;
-            ok = write_all(sub.out_fd, data + (from - offset), static_cast<std::size_t>(end - from));
-        }
+    const auto &change = *static_cast<const hash_replacement *>(context);
+    userdb_fields fields;
+    if (line.overlong || userdb_line_name(line.text) != change.user || !parse_userdb_line(line.text, fields))
+        return edit_step::next;
+    if (!equal_constant_time(fields.hash, change.verified_hash)) {
+        set_error(error, "%s: hash of %.*s changed meanwhile; not changed", change.path,
+                  static_cast<int>(change.user.size()), change.user.data());
+        return edit_step::failed;
     }
-    if (!ok)
-        sub.write_errno = errno;
-    return ok;
+    splice.offset = line.offset + static_cast<off_t>(fields.hash_offset);
+    splice.end = splice.offset + static_cast<off_t>(fields.hash.size());
+    splice.text = change.new_hash;
+    return edit_step::change;
 }
 
-// The rest of the file after the changed line, in the kernel where it can.
-bool copy_rest(int in, int out)
+edit_step replace_at_end(void *context, bool, userdb_splice &, error_text &error)
 {
-    for (;;) {
-        const ssize_t done = ::copy_file_range(in, nullptr, out, nullptr, 1U << 30, 0);
-        if (done > 0)
-            continue;
-        if (done == 0)
-            return true;
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EPERM)
-            return false;
-        break; // not supported here: copy through a buffer
-    }
-    auto buffer = std::make_unique<char[]>(COPY_CHUNK);
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.get(), COPY_CHUNK);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        if (!write_all(out, buffer.get(), static_cast<std::size_t>(got))) {
-            ok = false;
-            break;
-        }
-    }
-    // Other accounts' hashes passed through the buffer.
-    const int saved_errno = errno;
-    explicit_bzero(buffer.get(), COPY_CHUNK);
-    errno = saved_errno;
-    return ok;
+    const auto &change = *static_cast<const hash_replacement *>(context);
+    set_error(error, "%s: no account %.*s any more; not changed", change.path, static_cast<int>(change.user.size()),
+              change.user.data());
+    return edit_step::failed;
 }
-
-// Only one change runs at a time (the lock), so a temporary file found while
-// holding the lock belongs to a process that died: remove it.
-void remove_stale_temps(int folder_fd, std::string_view base)
-{
-    const std::string prefix = temp_prefix(base);
-    const int listing_fd = ::dup(folder_fd);
-    if (listing_fd < 0)
-        return;
-    DIR *listing = ::fdopendir(listing_fd);
-    if (listing == nullptr) {
-        ::close(listing_fd);
-        return;
-    }
-    while (const dirent *item = ::readdir(listing)) {
-        const std::string_view name = item->d_name;
-        if (name.size() == prefix.size() + TEMP_SUFFIX_LENGTH && name.starts_with(prefix))
-            ::unlinkat(folder_fd, item->d_name, 0);
-    }
-    ::closedir(listing);
-}
-
-// A temporary file that is removed unless it has taken the store's place.
-struct temp_file {
-    std::string path;
-    unique_fd fd;
-    bool committed = false;
-    temp_file() = default;
-    temp_file(const temp_file &) = delete;
-    temp_file &operator=(const temp_file &) = delete;
-    ~temp_file()
-    {
-        if (!path.empty() && !committed)
-            ::unlink(path.c_str());
-    }
-};
 
 } // namespace
 
 store_result userdb_replace_hash(const char *path, std::string_view user, std::string_view verified_hash,
                                  std::string_view new_hash, error_text &error)
 {
-    const std::string_view whole = path;
-    const std::size_t slash = whole.rfind('/');
-    const std::string folder = slash == std::string_view::npos ? "." : slash == 0 ? "/" : std::string(whole.substr(0, slash));
-    const std::string_view base = slash == std::string_view::npos ? whole : whole.substr(slash + 1);
-
     // A hash with a ':' or a line feed would change the file's other fields
     // or lines; libxcrypt never makes one, and this makes sure of it.
     if (new_hash.empty() || !is_valid_account_name(new_hash)) {
         set_error(error, "%s: refusing a new hash that is empty or holds ':' or blanks; not changed", path);
         return store_result::failed;
     }
-
-    // Declared first, so that signals stay blocked until every clean-up
-    // below has run.
-    signal_block signals;
-
-    struct stat before;
-    if (::lstat(path, &before) != 0) {
-        set_error(error, "%s: cannot open: %s", path, std::strerror(errno));
-        return store_result::failed;
-    }
-    // Renaming over a symbolic link would replace the link, not its target.
-    if (!S_ISREG(before.st_mode)) {
-        set_error(error, "%s: not a regular file; not changed", path);
-        return store_result::failed;
-    }
-    file_lock lock;
-    if (!lock.acquire((std::string(path) + ".lock").c_str(), before.st_uid, before.st_gid, error))
-        return store_result::failed;
-
-    unique_fd folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder_fd.valid()) {
-        set_error(error, "%s: cannot open folder: %s", folder.c_str(), std::strerror(errno));
-        return store_result::failed;
-    }
-    remove_stale_temps(folder_fd.get(), base);
-
-    unique_fd in(::open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    struct stat current;
-    if (!in.valid() || ::fstat(in.get(), &current) != 0) {
-        set_error(error, "%s: cannot open: %s", path, std::strerror(errno));
-        return store_result::failed;
-    }
-    if (!S_ISREG(current.st_mode)) {
-        set_error(error, "%s: not a regular file; not changed", path);
-        return store_result::failed;
-    }
-
-    temp_file temp;
-    std::string name = folder + "/" + temp_prefix(base) + "XXXXXX";
-    temp.fd = unique_fd(::mkostemp(name.data(), O_CLOEXEC));
-    if (!temp.fd.valid()) {
-        set_error(error, "%s: cannot create a temporary file in %s: %s", path, folder.c_str(), std::strerror(errno));
-        return store_result::failed;
-    }
-    temp.path = std::move(name);
-    struct stat made;
-    if (::fstat(temp.fd.get(), &made) != 0
-        || ((made.st_uid != current.st_uid || made.st_gid != current.st_gid)
-            && ::fchown(temp.fd.get(), current.st_uid, current.st_gid) != 0)) {
-        set_error(error, "%s: cannot give the new file the old owner: %s", path, std::strerror(errno));
-        return store_result::failed;
-    }
-    if (::fchmod(temp.fd.get(), current.st_mode & 07777) != 0) {
-        set_error(error, "%s: cannot give the new file the old mode: %s", path, std::strerror(errno));
-        return store_result::failed;
-    }
-
-    substitution sub;
-    sub.out_fd = temp.fd.get();
-    sub.new_hash = new_hash;
-    userdb_scanner scanner(in.get(), byte_sink{write_substituted, &sub});
-    scanned_line line;
-    for (;;) {
-        const userdb_scanner::step step = scanner.next(line);
-        if (step == userdb_scanner::step::end) {
-            set_error(error, "%s: no account %.*s any more; not changed", path, static_cast<int>(user.size()),
-                      user.data());
-            return store_result::failed;
-        }
-        if (step == userdb_scanner::step::failed) {
-            if (sub.write_errno != 0)
-                set_error(error, "%s: cannot write %s: %s", path, temp.path.c_str(), std::strerror(sub.write_errno));
-            else
-                set_error(error, "%s: cannot read: %s", path, std::strerror(errno));
-            return store_result::failed;
-        }
-        userdb_fields fields;
-        if (line.overlong || userdb_line_name(line.text) != user || !parse_userdb_line(line.text, fields))
-            continue;
-        if (!equal_constant_time(fields.hash, verified_hash)) {
-            set_error(error, "%s: hash of %.*s changed meanwhile; not changed", path, static_cast<int>(user.size()),
-                      user.data());
-            return store_result::failed;
-        }
-        sub.armed = true;
-        sub.hash_offset = line.offset + static_cast<off_t>(fields.hash_offset);
-        sub.hash_end = sub.hash_offset + static_cast<off_t>(fields.hash.size());
-        break;
-    }
-    if (!scanner.release_all() || !copy_rest(in.get(), temp.fd.get())) {
-        set_error(error, "%s: cannot write %s: %s", path, temp.path.c_str(),
-                  std::strerror(sub.write_errno != 0 ? sub.write_errno : errno));
-        return store_result::failed;
-    }
-    if (::fsync(temp.fd.get()) != 0 || temp.fd.close_checked() != 0) {
-        set_error(error, "%s: cannot flush %s: %s", path, temp.path.c_str(), std::strerror(errno));
-        return store_result::failed;
-    }
-    if (::rename(temp.path.c_str(), path) != 0) {
-        set_error(error, "%s: cannot rename %s over it: %s", path, temp.path.c_str(), std::strerror(errno));
-        return store_result::failed;
-    }
-    temp.committed = true;
-    if (::fsync(folder_fd.get()) != 0)
-        set_error(error, "%s: changed, but cannot flush folder %s: %s", path, folder.c_str(), std::strerror(errno));
-    return store_result::ok;
+    hash_replacement change{path, user, verified_hash, new_hash};
+    userdb_edit edit;
+    edit.line = replace_on_line;
+    edit.end = replace_at_end;
+    edit.context = &change;
+    return userdb_rewrite(path, edit, error);
 }

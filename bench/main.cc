@@ -1,6 +1,7 @@
 // zembrovald_bench: measures the program against its performance goals and
 // prints each figure beside the baseline it is judged by.
 #include "goals.h"
+#include "measure.h"
 #include "report.h"
 
 #include <csignal>
@@ -67,13 +68,16 @@ int main(int argc, char **argv) {
         }
     }
 
-    std::printf("zembrovald_bench%s: %s\n", options.quick ? " --quick" : "", ZEMBROVALD_PATH);
+    // Every figure assumes an otherwise idle machine; the load says whether
+    // it was.
+    std::printf("zembrovald_bench%s: %s\n%ld cores, load average %.2f at the start\n",
+                options.quick ? " --quick" : "", ZEMBROVALD_PATH, online_cores(), load_average());
     bool measured = true;
     for (std::size_t goal = 0; goal < GOAL_COUNT; ++goal)
         if (!any_chosen || chosen[goal])
             measured = GOALS[goal].run(options) && measured;
 
-    std::puts("");
+    std::printf("load average %.2f at the end\n\n", load_average());
     const int misses = print_report();
     std::printf("\n%d goal%s missed%s\n", misses, misses == 1 ? "" : "s",
                 measured ? "" : "; some figures could not be measured");

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <unistd.h>
 
@@ -38,4 +39,9 @@ long current_rss_kib() {
 long online_cores() {
     const long cores = sysconf(_SC_NPROCESSORS_ONLN);
     return cores < 1 ? 1 : cores;
+}
+
+double load_average() {
+    double load = -1;
+    return getloadavg(&load, 1) == 1 ? load : -1;
 }

@@ -21,3 +21,6 @@ long current_rss_kib();
 
 // The number of processors online, at least 1.
 long online_cores();
+
+// The one-minute load average, or -1 if unknown.
+double load_average();

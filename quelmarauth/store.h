@@ -58,6 +58,8 @@ struct store_key {
     key_kind kind;
 };
 
+struct store_admin_ops;
+
 struct store_ops {
     const char *name; // as written after "backend ="
 
@@ -81,6 +83,10 @@ struct store_ops {
     // new_password made with config.hashing.
     store_result (*passwd)(const store_config &config, const char *user, const char *old_password,
                            const char *new_password, error_text &error);
+
+    // What an administrator can do besides (store_admin.h); null when the
+    // store's accounts are kept by other tools.
+    const store_admin_ops *admin = nullptr;
 };
 
 // The store called name, or null when there is none.

@@ -5,6 +5,7 @@
 
 #include "password_hash.h"
 #include "store.h"
+#include "store_admin.h"
 #include "userdb_store.h"
 
 namespace {
@@ -27,12 +28,6 @@ kept_account &kept()
 {
     static kept_account account;
     return account;
-}
-
-std::string userdb_path(const store_config &config)
-{
-    const std::string *configured = config.find("userdb");
-    return configured != nullptr ? *configured : config.config_folder + "/" + DEFAULT_USERDB;
 }
 
 void copy_public_fields(const account_record &from, account_record &to)
@@ -93,7 +88,7 @@ store_result userdb_login(const store_config &config, const char *user, const ch
                           account_record &record, error_text &error)
 {
     const account_record *found = nullptr;
-    const store_result result = find_account(userdb_path(config), user, false, found, error);
+    const store_result result = find_account(userdb_file_path(config), user, false, found, error);
     const store_result checked = check_password(config, password, result, found, error);
     if (checked == store_result::ok && found != nullptr)
         copy_public_fields(*found, record);
@@ -104,7 +99,7 @@ store_result userdb_lookup_account(const store_config &config, const char *user,
                                    error_text &error)
 {
     const account_record *found = nullptr;
-    const store_result result = find_account(userdb_path(config), user, true, found, error);
+    const store_result result = find_account(userdb_file_path(config), user, true, found, error);
     if (result == store_result::ok && found != nullptr)
         copy_public_fields(*found, record);
     return result;
@@ -113,7 +108,7 @@ store_result userdb_lookup_account(const store_config &config, const char *user,
 store_result userdb_passwd(const store_config &config, const char *user, const char *old_password,
                            const char *new_password, error_text &error)
 {
-    const std::string path = userdb_path(config);
+    const std::string path = userdb_file_path(config);
     const account_record *found = nullptr;
     const store_result result = find_account(path, user, true, found, error);
     const store_result checked = check_password(config, old_password, result, found, error);
@@ -135,6 +130,12 @@ store_result userdb_passwd(const store_config &config, const char *user, const c
 
 } // namespace
 
+std::string userdb_file_path(const store_config &config)
+{
+    const std::string *configured = config.find("userdb");
+    return configured != nullptr ? *configured : config.config_folder + "/" + DEFAULT_USERDB;
+}
+
 const store_ops USERDB_STORE = {
-    "userdb", USERDB_KEYS, true, userdb_login, userdb_lookup_account, userdb_passwd,
+    "userdb", USERDB_KEYS, true, userdb_login, userdb_lookup_account, userdb_passwd, &USERDB_ADMIN,
 };

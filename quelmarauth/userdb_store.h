@@ -3,10 +3,15 @@
 #ifndef QUELMARAUTH_USERDB_STORE_H
 #define QUELMARAUTH_USERDB_STORE_H
 
+#include <string>
 #include <string_view>
 
 #include "diagnostic.h"
 #include "store.h"
+
+// The account file a configuration names (its key userdb, else "userdb"
+// beside the configuration file).
+std::string userdb_file_path(const store_config &config);
 
 // Reads the whole file whatever the name, so that the time taken does not
 // tell whether or where the name is. ok: the first line that parses and

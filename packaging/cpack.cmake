@@ -3,7 +3,7 @@
 
 # Compressed, as Debian's man-db and FreeBSD's man both read them; -n keeps
 # the file name and time out, so the package is reproducible.
-set(ZEMBROVALD_MAN_PAGES zembrovald.8 quelmarauth.conf.5)
+set(ZEMBROVALD_MAN_PAGES zembrovald.8 quelmarauth.conf.5 quelmarauth.8)
 set(ZEMBROVALD_MAN_OUTPUTS)
 foreach(page IN LISTS ZEMBROVALD_MAN_PAGES)
   set(source ${PROJECT_SOURCE_DIR}/docs/man/${page})

@@ -171,6 +171,10 @@ struct temp_file {
 
 store_result userdb_rewrite(const char *path, const userdb_edit &edit, error_text &error)
 {
+    if (edit.line == nullptr || edit.end == nullptr) {
+        set_error(error, "%s: an edit without its functions; not changed", path);
+        return store_result::failed;
+    }
     const std::string_view whole = path;
     const std::size_t slash = whole.rfind('/');
     const std::string folder = slash == std::string_view::npos ? "." : slash == 0 ? "/" : std::string(whole.substr(0, slash));

@@ -66,9 +66,13 @@ TEST(AdminAccounts, Refusals) {
         {{"verify", "nobody"}, "x\n", "no account nobody"},
         {{"verify", "alice"}, "wrong\n", "wrong password for alice"},
         {{"verify", "alice"}, "alice-secret extra\n", "wrong password for alice"},
+        // A line over the parser's limit would never match: not added.
+        {{"useradd", "dave", "--home", "/" + std::string(5000, 'h')},
+         "x\n",
+         "the line of dave would be longer than 4096 bytes or would not parse"},
     };
     for (const auto &c : CASES) {
-        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " <<< " + c.input);
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " (" + std::to_string(c.args.size()) + " arguments)");
         EXPECT_TRUE(ended(run_admin(store, c.args, c.input), 1, "quelmarauth: " + c.err + "\n"));
         EXPECT_TRUE(store.unchanged());
     }

@@ -22,7 +22,8 @@ bool can_lock(const store_admin_ops &admin) { return admin.set_locked != nullptr
 store_result look_up(const opened_store &opened, const admin_arguments &arguments) {
     error_text error;
     account_record record;
-    const store_result result = opened.store->lookup(opened.config, arguments.name.c_str(), record, error);
+    const store_result result =
+        opened.store->lookup(opened.config, arguments.name.c_str(), record, error);
     if (result == store_result::failed)
         std::exit(finish(result, error));
     return result;
@@ -52,16 +53,18 @@ bool new_password_hash(const opened_store &opened, new_hash &hash, int &status) 
 // Changes are recorded where the library's own entries go.
 int audited(int status, const admin_arguments &arguments, const char *done) {
     if (status == EXIT_SUCCEEDED)
-        syslog(LOG_AUTHPRIV | LOG_NOTICE, "%s account %s (service %s)", done, arguments.name.c_str(),
-               arguments.service.c_str());
+        syslog(LOG_AUTHPRIV | LOG_NOTICE, "%s account %s (service %s)", done,
+               arguments.name.c_str(), arguments.service.c_str());
     return status;
 }
 
 int set_locked(const admin_arguments &arguments, bool locked) {
     const opened_store opened = open_store(arguments);
-    const store_admin_ops &admin = admin_of(opened, can_lock, locked ? "lock accounts" : "unlock accounts");
+    const store_admin_ops &admin =
+        admin_of(opened, can_lock, locked ? "lock accounts" : "unlock accounts");
     error_text error;
-    const store_result result = admin.set_locked(opened.config, arguments.name.c_str(), locked, error);
+    const store_result result =
+        admin.set_locked(opened.config, arguments.name.c_str(), locked, error);
     return audited(finish(result, error), arguments, locked ? "locked" : "unlocked");
 }
 
@@ -98,7 +101,8 @@ int run_passwd(const admin_arguments &arguments) {
     if (!new_password_hash(opened, hash, status))
         return status;
     error_text error;
-    const store_result result = admin.set_hash(opened.config, arguments.name.c_str(), hash.view(), error);
+    const store_result result =
+        admin.set_hash(opened.config, arguments.name.c_str(), hash.view(), error);
     return audited(finish(result, error), arguments, "set the password of");
 }
 
@@ -122,7 +126,8 @@ int run_verify(const admin_arguments &arguments) {
         return EXIT_REFUSED;
     error_text error;
     account_record record;
-    const store_result result = opened.store->login(opened.config, arguments.name.c_str(), password.text, record, error);
+    const store_result result =
+        opened.store->login(opened.config, arguments.name.c_str(), password.text, record, error);
     if (result != store_result::denied)
         return finish(result, error);
     complain("wrong password for %s", arguments.name.c_str());

@@ -97,7 +97,8 @@ std::string parse_field(const char *what, const char *text) {
     for (const char *c = text; *c != '\0'; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
         if (*c == ':' || byte < 0x20 || byte == 0x7f)
-            fail(EXIT_REFUSED, "invalid %s '%s': no ':' and no control characters", what, shown(text));
+            fail(EXIT_REFUSED, "invalid %s '%s': no ':' and no control characters", what,
+                 shown(text));
     }
     return text;
 }
@@ -133,7 +134,8 @@ void parse_global(int argc, char **argv, admin_arguments &arguments) {
 }
 
 // argv[0] of the sub-command's part is the command word itself.
-void parse_command(int argc, char **argv, const admin_command &command, admin_arguments &arguments) {
+void parse_command(int argc, char **argv, const admin_command &command,
+                   admin_arguments &arguments) {
     optind = 0; // glibc: start afresh on another argv
     const option *options = command.takes_account_options ? ACCOUNT_OPTIONS : NO_OPTIONS;
     for (;;) {
@@ -156,7 +158,8 @@ void parse_command(int argc, char **argv, const admin_command &command, admin_ar
             arguments.sysuser = parse_field("sysuser", optarg);
             break;
         default:
-            fail(EXIT_USAGE, "%s: invalid option '%s'; see --help", command.name, shown(argv[optind - 1]));
+            fail(EXIT_USAGE, "%s: invalid option '%s'; see --help", command.name,
+                 shown(argv[optind - 1]));
         }
     }
     const int names = argc - optind;
@@ -169,7 +172,8 @@ void parse_command(int argc, char **argv, const admin_command &command, admin_ar
         return;
     arguments.name = argv[optind];
     if (!is_valid_account_name(arguments.name))
-        fail(EXIT_REFUSED, "invalid account name '%s': not empty, no ':', blanks or control characters",
+        fail(EXIT_REFUSED,
+             "invalid account name '%s': not empty, no ':', blanks or control characters",
              shown(argv[optind]));
 }
 

@@ -6,7 +6,7 @@
 namespace {
 
 constexpr admin_command COMMANDS[] = {
-    {"useradd", true, true, run_useradd}, {"passwd", true, false, run_passwd},
+    {"useradd", true, true, run_useradd},  {"passwd", true, false, run_passwd},
     {"userdel", true, false, run_userdel}, {"lock", true, false, run_lock},
     {"unlock", true, false, run_unlock},   {"verify", true, false, run_verify},
     {"list", false, false, run_list},      {"check", false, false, run_check},

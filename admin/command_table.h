@@ -5,8 +5,8 @@ struct admin_arguments;
 
 struct admin_command {
     const char *name;
-    bool takes_name;            // one account name
-    bool takes_account_options; // --uid, --gid, --home, --sysuser
+    bool takes_name;                              // one account name
+    bool takes_account_options;                   // --uid, --gid, --home, --sysuser
     int (*run)(const admin_arguments &arguments); // the exit status
 };
 

@@ -66,7 +66,7 @@ class echo_off {
     }
 
   private:
-    struct sigaction previous_[std::size(RESTORED_SIGNALS)] {};
+    struct sigaction previous_[std::size(RESTORED_SIGNALS)]{};
     std::size_t installed_ = 0;
 };
 

@@ -10,7 +10,7 @@ namespace {
 
 inline constexpr std::size_t SHOWN_MAX = 200;
 
-void vcomplain(const char *format, va_list args) {
+[[gnu::format(printf, 1, 0)]] void vcomplain(const char *format, va_list args) {
     std::fprintf(stderr, "%s: ", PROGRAM_NAME);
     std::vfprintf(stderr, format, args);
     std::fputc('\n', stderr);

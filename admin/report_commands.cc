@@ -45,7 +45,8 @@ int run_check(const admin_arguments &arguments) {
     const opened_store opened = open_store(arguments);
     const store_admin_ops *admin = opened.store->admin;
     if (admin == nullptr || admin->check == nullptr) {
-        complain("configuration is valid; the %s store's accounts cannot be checked here", opened.store->name);
+        complain("configuration is valid; the %s store's accounts cannot be checked here",
+                 opened.store->name);
         return EXIT_SUCCEEDED;
     }
     unsigned long problems = 0;

@@ -7,7 +7,8 @@
 opened_store open_store(const admin_arguments &arguments) {
     opened_store opened;
     error_text error;
-    const char *path = arguments.config_path.empty() ? config_file_path() : arguments.config_path.c_str();
+    const char *path =
+        arguments.config_path.empty() ? config_file_path() : arguments.config_path.c_str();
     if (!load_config(path, arguments.service.c_str(), opened.store, opened.config, error)) {
         write_diagnostic(error);
         fail(EXIT_CONFIG, "%s", error.text);
@@ -15,11 +16,12 @@ opened_store open_store(const admin_arguments &arguments) {
     return opened;
 }
 
-const store_admin_ops &admin_of(const opened_store &opened, bool (*has_function)(const store_admin_ops &),
-                                const char *what) {
+const store_admin_ops &admin_of(const opened_store &opened,
+                                bool (*has_function)(const store_admin_ops &), const char *what) {
     const store_admin_ops *admin = opened.store->admin;
     if (admin == nullptr || !has_function(*admin))
-        fail(EXIT_REFUSED, "the %s store cannot %s; use the system's own tools", opened.store->name, what);
+        fail(EXIT_REFUSED, "the %s store cannot %s; use the system's own tools", opened.store->name,
+             what);
     return *admin;
 }
 

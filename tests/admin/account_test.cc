@@ -20,10 +20,10 @@ std::string without_line_of(const std::string &userdb, const std::string &name) 
 
 TEST(AdminAccounts, UseraddAppendsALineTheProgramAccepts) {
     const store_fixture store(small_accounts());
-    const run_result added =
-        run_admin(store, {"useradd", "dave", "--uid", "2001", "--gid=2002", "--home", "/home/d ave",
-                          "--sysuser", "vmail"},
-                  "dave-secret\n");
+    const run_result added = run_admin(store,
+                                       {"useradd", "dave", "--uid", "2001", "--gid=2002", "--home",
+                                        "/home/d ave", "--sysuser", "vmail"},
+                                       "dave-secret\n");
     ASSERT_TRUE(ended(added, 0, ""));
     const std::string now = store.userdb();
     ASSERT_EQ(0U, now.find(store.original())) << "every earlier byte is kept";
@@ -72,7 +72,8 @@ TEST(AdminAccounts, Refusals) {
          "the line of dave would be longer than 4096 bytes or would not parse"},
     };
     for (const auto &c : CASES) {
-        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " (" + std::to_string(c.args.size()) + " arguments)");
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " (" + std::to_string(c.args.size()) +
+                     " arguments)");
         EXPECT_TRUE(ended(run_admin(store, c.args, c.input), 1, "quelmarauth: " + c.err + "\n"));
         EXPECT_TRUE(store.unchanged());
     }
@@ -90,7 +91,8 @@ TEST(AdminAccounts, UserdelRemovesTheWholeLine) {
     ASSERT_TRUE(ended(run_admin(store, {"userdel", "bob"}), 0, ""));
     EXPECT_EQ(without_line_of(store.original(), "bob"), store.userdb());
     EXPECT_TRUE(ended(run_admin(store, {"userdel", "bob"}), 1, "quelmarauth: no account bob\n"));
-    const run_result login = test_support::run_process(program_change_run(store, "bob", "bob-secret", "x"));
+    const run_result login =
+        test_support::run_process(program_change_run(store, "bob", "bob-secret", "x"));
     EXPECT_FALSE(program_changed(login));
 }
 

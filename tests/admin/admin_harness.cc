@@ -151,9 +151,8 @@ terminal_result run_on_terminal(const std::vector<std::string> &argv,
             }
             from = result.shown.find(step.prompt, from) + step.prompt.size();
         }
-        if (!step.typed.empty() &&
-            write(master, step.typed.data(), step.typed.size()) !=
-                static_cast<ssize_t>(step.typed.size())) {
+        if (!step.typed.empty() && write(master, step.typed.data(), step.typed.size()) !=
+                                       static_cast<ssize_t>(step.typed.size())) {
             result.prompts_seen = false;
             break;
         }

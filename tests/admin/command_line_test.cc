@@ -56,12 +56,18 @@ TEST(AdminCommandLine, UsageErrorsExitTwo) {
         {{"list", "alice"}, 2, "quelmarauth: list takes no arguments; see --help\n"},
         {{"check", "-x"}, 2, "quelmarauth: check: invalid option '-x'; see --help\n"},
         {{"passwd"}, 2, "quelmarauth: passwd takes one account name; see --help\n"},
-        {{"userdel", "alice", "bob"}, 2, "quelmarauth: userdel takes one account name; see --help\n"},
-        {{"lock", "--uid", "5", "alice"}, 2, "quelmarauth: lock: invalid option '--uid'; see --help\n"},
+        {{"userdel", "alice", "bob"},
+         2,
+         "quelmarauth: userdel takes one account name; see --help\n"},
+        {{"lock", "--uid", "5", "alice"},
+         2,
+         "quelmarauth: lock: invalid option '--uid'; see --help\n"},
         {{"useradd", "dave", "--shell", "/bin/sh"},
          2,
          "quelmarauth: useradd: invalid option '--shell'; see --help\n"},
-        {{"useradd", "dave", "--uid"}, 2, "quelmarauth: useradd: invalid option '--uid'; see --help\n"},
+        {{"useradd", "dave", "--uid"},
+         2,
+         "quelmarauth: useradd: invalid option '--uid'; see --help\n"},
     });
 }
 
@@ -77,12 +83,16 @@ TEST(AdminCommandLine, InvalidNamesAndFieldsExitOne) {
         {{"passwd", "a\x1b[2Jb"}, 1, "quelmarauth: invalid account name 'a?[2Jb" + name_rule},
         {{"userdel", "tab\there"}, 1, "quelmarauth: invalid account name 'tab?here" + name_rule},
         {{"useradd", "dave", "--uid", "-1"}, 1, "quelmarauth: invalid uid '-1" + id_rule},
-        {{"useradd", "dave", "--uid", "4294967296"}, 1, "quelmarauth: invalid uid '4294967296" + id_rule},
+        {{"useradd", "dave", "--uid", "4294967296"},
+         1,
+         "quelmarauth: invalid uid '4294967296" + id_rule},
         {{"useradd", "dave", "--uid", " 5"}, 1, "quelmarauth: invalid uid ' 5" + id_rule},
         {{"useradd", "dave", "--gid", ""}, 1, "quelmarauth: invalid gid '" + id_rule},
         {{"useradd", "dave", "--gid=0x10"}, 1, "quelmarauth: invalid gid '0x10" + id_rule},
         {{"useradd", "dave", "--home", "/a:b"}, 1, "quelmarauth: invalid home '/a:b" + field_rule},
-        {{"useradd", "dave", "--sysuser", "x\ny"}, 1, "quelmarauth: invalid sysuser 'x?y" + field_rule},
+        {{"useradd", "dave", "--sysuser", "x\ny"},
+         1,
+         "quelmarauth: invalid sysuser 'x?y" + field_rule},
     });
 }
 

@@ -43,9 +43,12 @@ TEST(AdminConcurrency, AdminAndProgramChangesAreAllKept) {
     const std::string now = store.userdb();
     for (int i = 0; i < EACH; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_TRUE(test_support::hash_matches(numbered("p", i), fields_of(now, numbered("prog", i))[1]));
-        EXPECT_TRUE(test_support::hash_matches(numbered("a", i), fields_of(now, numbered("admin", i))[1]));
-        EXPECT_TRUE(test_support::hash_matches(numbered("n", i), fields_of(now, numbered("new", i))[1]));
+        EXPECT_TRUE(
+            test_support::hash_matches(numbered("p", i), fields_of(now, numbered("prog", i))[1]));
+        EXPECT_TRUE(
+            test_support::hash_matches(numbered("a", i), fields_of(now, numbered("admin", i))[1]));
+        EXPECT_TRUE(
+            test_support::hash_matches(numbered("n", i), fields_of(now, numbered("new", i))[1]));
         EXPECT_TRUE(fields_of(now, numbered("gone", i)).empty());
     }
     EXPECT_EQ(0U, now.find("# name:hash:uid:gid:home:sysuser\n\n")) << "the file's head is kept";

@@ -51,9 +51,9 @@ std::vector<std::string> admin_argv(const store_fixture &store, const std::strin
 
 TEST(AdminPasswordInput, TerminalAsksTwiceWithoutEcho) {
     const store_fixture store(small_accounts());
-    const terminal_result r = run_on_terminal(admin_argv(store, "passwd", "alice"),
-                                              {{"New password: ", "tty-secret\n"},
-                                               {"Retype new password: ", "tty-secret\n"}});
+    const terminal_result r = run_on_terminal(
+        admin_argv(store, "passwd", "alice"),
+        {{"New password: ", "tty-secret\n"}, {"Retype new password: ", "tty-secret\n"}});
     EXPECT_TRUE(r.prompts_seen) << r.shown;
     EXPECT_TRUE(r.exited && r.exit_status == 0) << r.shown;
     EXPECT_EQ("New password: \r\nRetype new password: \r\n", r.shown);
@@ -73,8 +73,8 @@ TEST(AdminPasswordInput, TerminalRefusesPasswordsThatDoNotMatch) {
 
 TEST(AdminPasswordInput, TerminalVerifyAsksOnce) {
     const store_fixture store(small_accounts());
-    const terminal_result right = run_on_terminal(admin_argv(store, "verify", "bob"),
-                                                  {{"Password: ", "bob-secret\n"}});
+    const terminal_result right =
+        run_on_terminal(admin_argv(store, "verify", "bob"), {{"Password: ", "bob-secret\n"}});
     EXPECT_TRUE(right.exited && right.exit_status == 0) << right.shown;
     EXPECT_EQ("Password: \r\n", right.shown);
     const terminal_result wrong =
@@ -88,10 +88,9 @@ TEST(AdminPasswordInput, InterruptAtThePromptRestoresEcho) {
     // terminal's settings: Ctrl-C at the prompt must leave echo on.
     const store_fixture store(small_accounts());
     const std::string script = "trap : INT; '" + std::string(ADMIN) + "' -c '" +
-                               store.config_path() +
-                               "' passwd alice; echo \"status $?\"; stty -a";
-    const terminal_result r = run_on_terminal({"/bin/sh", "-c", script},
-                                              {{"New password: ", "half"}, {"", "\x03"}});
+                               store.config_path() + "' passwd alice; echo \"status $?\"; stty -a";
+    const terminal_result r =
+        run_on_terminal({"/bin/sh", "-c", script}, {{"New password: ", "half"}, {"", "\x03"}});
     EXPECT_TRUE(r.exited && r.exit_status == 0) << r.shown;
     EXPECT_NE(std::string::npos, r.shown.find("status 130")) << r.shown;
     EXPECT_NE(std::string::npos, r.shown.find(" echo ")) << r.shown;

@@ -15,10 +15,13 @@ struct odd_store {
     odd_store(bool final_line_feed) {
         alice_hash = test_support::make_hash("alice-secret");
         head = "# odd store\r\n"
-               "alice:too:few\n"                                  // never matches
-               "bob:$6$x::::\r\n"                                 // CR: never matches
-               "bob" + std::string("\0", 1) + ":$6$y::::\n"        // NUL: never matches
-               "long:" + std::string(5000, 'h') + "::::\n" +      // overlong
+               "alice:too:few\n"  // never matches
+               "bob:$6$x::::\r\n" // CR: never matches
+               "bob" +
+               std::string("\0", 1) +
+               ":$6$y::::\n" // NUL: never matches
+               "long:" +
+               std::string(5000, 'h') + "::::\n" + // overlong
                "alice:";
         tail = ":1001::/home/alice:\n"
                "alice:$6$second::::\n" // a later line of the name never counts

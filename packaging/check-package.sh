@@ -31,9 +31,11 @@ dpkg-deb -e "$deb" "$work/control"
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/files"
 for path in \
     /usr/sbin/zembrovald \
+    /usr/sbin/quelmarauth \
     /usr/include/quelmarauth.h \
     /etc/quelmarauth/quelmarauth.conf \
     /usr/share/man/man8/zembrovald.8.gz \
+    /usr/share/man/man8/quelmarauth.8.gz \
     /usr/share/man/man5/quelmarauth.conf.5.gz \
     /usr/share/doc/zembrovald/examples/README.md \
     /usr/share/doc/zembrovald/examples/tcpserver/run \

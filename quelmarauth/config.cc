@@ -59,10 +59,13 @@ bool check_section(const ini_section &part, ini_file &ini, checked_section &out,
     bool backend_known = true;
     for (const ini_entry &item : part.entries) {
         if (item.key == "backend") {
-            out.store = find_store(item.value);
+            // Only backends the file names are loaded: a site that does not
+            // use a module never pays for it.
+            error_text reason;
+            out.store = find_store(item.value, reason);
             if (out.store == nullptr) {
                 backend_known = false;
-                ini.fail(item.line, "unknown backend '%s'", item.value.c_str());
+                ini.fail(item.line, "unknown backend '%s' (%s)", item.value.c_str(), reason.text);
             }
         }
     }
@@ -181,6 +184,7 @@ bool load_config(const char *path, const char *service, const store_ops *&store,
 
     store = chosen_checked.store;
     config = store_config{};
+    config.service = service;
     config.config_path = path;
     config.config_folder = folder_of(path);
     config.hashing = chosen_checked.hashing;

@@ -1,11 +1,12 @@
 // store.h: the interface every account store implements.
 //
 // A store is a named table of functions, chosen per service by the `backend`
-// key of the configuration. The built-in store is userdb; later stores (PAM,
-// SQLite, PostgreSQL) will be modules opened on demand that fill in the same
-// table. Each function answers with a store_result and, on failed, a reason
-// in error; api.cc turns these into the library's results and writes the one
-// diagnostic. Stores never log themselves and never throw.
+// key of the configuration. The built-in store is userdb; the others (PAM,
+// SQLite, PostgreSQL) are modules opened on demand (store_module.h) that the
+// library adapts to the same table. Each function answers with a
+// store_result and, on failed, a reason in error; api.cc turns these into
+// the library's results and writes the one diagnostic. Stores never log
+// themselves and never throw.
 #ifndef QUELMARAUTH_STORE_H
 #define QUELMARAUTH_STORE_H
 
@@ -40,6 +41,7 @@ struct account_record {
 
 // The configuration of the section that serves a service, already checked.
 struct store_config {
+    std::string service;       // the service the program named
     std::string config_path;   // the configuration file, for diagnostics
     std::string config_folder; // relative paths are resolved against it
     hash_settings hashing;     // method and cost for new hashes
@@ -89,8 +91,11 @@ struct store_ops {
     const store_admin_ops *admin = nullptr;
 };
 
-// The store called name, or null when there is none.
+// The store called name, or null when there is none. A store other than the
+// built-in ones is loaded from its module on first use; why that failed goes
+// to reason.
 const store_ops *find_store(std::string_view name);
+const store_ops *find_store(std::string_view name, error_text &reason);
 
 // The built-in account file store.
 extern const store_ops USERDB_STORE;

@@ -1,6 +1,8 @@
 // store_table.cc: the stores a configuration can name.
 #include "store.h"
 
+#include "module_loader.h"
+
 namespace {
 
 const store_ops *const STORES[] = {&USERDB_STORE};
@@ -16,11 +18,17 @@ const std::string *store_config::find(std::string_view key) const
     return nullptr;
 }
 
-const store_ops *find_store(std::string_view name)
+const store_ops *find_store(std::string_view name, error_text &reason)
 {
     for (const store_ops *store : STORES) {
         if (name == store->name)
             return store;
     }
-    return nullptr;
+    return load_store_module(name, reason);
+}
+
+const store_ops *find_store(std::string_view name)
+{
+    error_text ignored;
+    return find_store(name, ignored);
 }

@@ -22,6 +22,7 @@ struct kept_account {
     std::string user;
     bool valid = false;
     account_record record;
+    userdb_position position; // where the record stood, for the change
 };
 
 kept_account &kept()
@@ -55,7 +56,7 @@ store_result find_account(const std::string &path, const char *user, bool may_re
     }
     account.valid = false;
     account.record = account_record{};
-    const store_result result = userdb_lookup(path.c_str(), user, account.record, error);
+    const store_result result = userdb_lookup(path.c_str(), user, account.record, error, &account.position);
     if (result == store_result::ok) {
         account.path = path;
         account.user = user;
@@ -124,8 +125,9 @@ store_result userdb_passwd(const store_config &config, const char *user, const c
     // The verified hash is copied: the kept account is dropped below.
     wiped_buffer verified;
     verified.assign(found->hash.view());
+    const userdb_position position = kept().position;
     kept().valid = false;
-    return userdb_replace_hash(path.c_str(), user, verified.view(), replacement.view(), error);
+    return userdb_replace_hash(path.c_str(), user, verified.view(), replacement.view(), error, &position);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // made only over the very hash the old password was verified against.
 #include "userdb_store.h"
 
+#include <string>
+
 #include "password_hash.h"
 #include "userdb_line.h"
 #include "userdb_rewrite.h"
@@ -40,10 +42,33 @@ edit_step replace_at_end(void *context, bool, userdb_splice &, error_text &error
     return edit_step::failed;
 }
 
+// The place a look-up found: the line must still start with the name and
+// carry the verified hash there, after a line feed unless it is the first.
+bool plan_shortcut(std::string_view user, std::string_view verified_hash, std::string_view new_hash,
+                   const userdb_position &position, std::string &expected, userdb_shortcut &shortcut)
+{
+    const off_t hash_start = position.line_offset + static_cast<off_t>(user.size() + 1);
+    if (!position.known || position.hash_end != hash_start + static_cast<off_t>(verified_hash.size()))
+        return false;
+    if (position.line_offset > 0)
+        expected.push_back('\n');
+    expected.append(user);
+    expected.push_back(':');
+    expected.append(verified_hash);
+    expected.push_back(':');
+    shortcut.file = position.file;
+    shortcut.check_offset = position.line_offset > 0 ? position.line_offset - 1 : 0;
+    shortcut.expected = expected;
+    shortcut.splice.offset = hash_start;
+    shortcut.splice.end = position.hash_end;
+    shortcut.splice.text = new_hash;
+    return true;
+}
+
 } // namespace
 
 store_result userdb_replace_hash(const char *path, std::string_view user, std::string_view verified_hash,
-                                 std::string_view new_hash, error_text &error)
+                                 std::string_view new_hash, error_text &error, const userdb_position *position)
 {
     // A hash with a ':' or a line feed would change the file's other fields
     // or lines; libxcrypt never makes one, and this makes sure of it.
@@ -56,5 +81,9 @@ store_result userdb_replace_hash(const char *path, std::string_view user, std::s
     edit.line = replace_on_line;
     edit.end = replace_at_end;
     edit.context = &change;
+    std::string expected;
+    userdb_shortcut shortcut;
+    if (position != nullptr && plan_shortcut(user, verified_hash, new_hash, *position, expected, shortcut))
+        edit.shortcut = &shortcut;
     return userdb_rewrite(path, edit, error);
 }

@@ -9,12 +9,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "userdb_rewrite.h"
 
 #include "file_lock.h"
 #include "unique_fd.h"
+#include "userdb_line.h"
 
 namespace {
 
@@ -131,6 +133,76 @@ bool copy_rest(int in, int out)
     return ok;
 }
 
+// Copies length bytes of in from offset on to the end of out, in the kernel
+// where it can.
+bool copy_range(int in, off_t offset, off_t length, int out)
+{
+    while (length > 0) {
+        const ssize_t done = ::copy_file_range(in, &offset, out, nullptr, static_cast<std::size_t>(length), 0);
+        if (done > 0) {
+            length -= done;
+            continue;
+        }
+        if (done == 0) {
+            errno = EIO; // the file is shorter than it was a moment ago
+            return false;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EPERM)
+            return false;
+        break; // not supported here: copy through a buffer
+    }
+    auto buffer = std::make_unique<char[]>(COPY_CHUNK);
+    bool ok = true;
+    while (ok && length > 0) {
+        const std::size_t wanted = length < static_cast<off_t>(COPY_CHUNK) ? static_cast<std::size_t>(length) : COPY_CHUNK;
+        const ssize_t got = ::pread(in, buffer.get(), wanted, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            ok = false;
+            break;
+        }
+        ok = write_all(out, buffer.get(), static_cast<std::size_t>(got));
+        offset += got;
+        length -= got;
+    }
+    // Other accounts' hashes passed through the buffer.
+    const int saved_errno = errno;
+    explicit_bzero(buffer.get(), COPY_CHUNK);
+    errno = saved_errno;
+    return ok;
+}
+
+bool same_time(const timespec &a, const timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether the file open as in (described by current) is still the one the
+// shortcut was found in, with the expected bytes where they were. Changes
+// through this library replace the file (a new inode); other writers change
+// its times, except within one tick of the file system's clock, which is why
+// the bytes the change rests on are read again in any case.
+bool shortcut_holds(int in, const struct stat &current, const userdb_shortcut &shortcut)
+{
+    const struct stat &then = shortcut.file;
+    if (current.st_dev != then.st_dev || current.st_ino != then.st_ino || current.st_size != then.st_size
+        || !same_time(current.st_mtim, then.st_mtim) || !same_time(current.st_ctim, then.st_ctim))
+        return false;
+    const userdb_splice &splice = shortcut.splice;
+    if (splice.offset < 0 || splice.end < splice.offset || splice.end > current.st_size
+        || shortcut.expected.size() > USERDB_MAX_LINE + 1)
+        return false;
+    char seen[USERDB_MAX_LINE + 1];
+    const ssize_t got = ::pread(in, seen, shortcut.expected.size(), shortcut.check_offset);
+    return got == static_cast<ssize_t>(shortcut.expected.size())
+           && std::string_view(seen, shortcut.expected.size()) == shortcut.expected;
+}
+
 // Only one change runs at a time (the lock), so a temporary file found while
 // holding the lock belongs to a process that died: remove it.
 void remove_stale_temps(int folder_fd, std::string_view base)
@@ -166,6 +238,23 @@ struct temp_file {
             ::unlink(path.c_str());
     }
 };
+
+// Flushes the new file and puts it in the store's place.
+store_result commit(const char *path, temp_file &temp, int folder_fd, const std::string &folder, error_text &error)
+{
+    if (::fsync(temp.fd.get()) != 0 || temp.fd.close_checked() != 0) {
+        set_error(error, "%s: cannot flush %s: %s", path, temp.path.c_str(), std::strerror(errno));
+        return store_result::failed;
+    }
+    if (::rename(temp.path.c_str(), path) != 0) {
+        set_error(error, "%s: cannot rename %s over it: %s", path, temp.path.c_str(), std::strerror(errno));
+        return store_result::failed;
+    }
+    temp.committed = true;
+    if (::fsync(folder_fd) != 0)
+        set_error(error, "%s: changed, but cannot flush folder %s: %s", path, folder.c_str(), std::strerror(errno));
+    return store_result::ok;
+}
 
 } // namespace
 
@@ -237,6 +326,19 @@ store_result userdb_rewrite(const char *path, const userdb_edit &edit, error_tex
         return store_result::failed;
     }
 
+    if (edit.shortcut != nullptr && shortcut_holds(in.get(), current, *edit.shortcut)) {
+        // The file is the one the change was planned on: no need to scan it
+        // again to find the place.
+        const userdb_splice &splice = edit.shortcut->splice;
+        if (!copy_range(in.get(), 0, splice.offset, temp.fd.get())
+            || !write_all(temp.fd.get(), splice.text.data(), splice.text.size())
+            || !copy_range(in.get(), splice.end, current.st_size - splice.end, temp.fd.get())) {
+            set_error(error, "%s: cannot write %s: %s", path, temp.path.c_str(), std::strerror(errno));
+            return store_result::failed;
+        }
+        return commit(path, temp, folder_fd.get(), folder, error);
+    }
+
     substitution sub;
     sub.out_fd = temp.fd.get();
     userdb_scanner scanner(in.get(), byte_sink{write_substituted, &sub});
@@ -287,16 +389,5 @@ store_result userdb_rewrite(const char *path, const userdb_edit &edit, error_tex
             return store_result::failed;
         }
     }
-    if (::fsync(temp.fd.get()) != 0 || temp.fd.close_checked() != 0) {
-        set_error(error, "%s: cannot flush %s: %s", path, temp.path.c_str(), std::strerror(errno));
-        return store_result::failed;
-    }
-    if (::rename(temp.path.c_str(), path) != 0) {
-        set_error(error, "%s: cannot rename %s over it: %s", path, temp.path.c_str(), std::strerror(errno));
-        return store_result::failed;
-    }
-    temp.committed = true;
-    if (::fsync(folder_fd.get()) != 0)
-        set_error(error, "%s: changed, but cannot flush folder %s: %s", path, folder.c_str(), std::strerror(errno));
-    return store_result::ok;
+    return commit(path, temp, folder_fd.get(), folder, error);
 }

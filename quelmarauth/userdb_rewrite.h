@@ -6,6 +6,7 @@
 #ifndef QUELMARAUTH_USERDB_REWRITE_H
 #define QUELMARAUTH_USERDB_REWRITE_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string_view>
@@ -29,6 +30,17 @@ enum class edit_step {
     failed  // the store cannot do it (reason in error): the file stays as it is
 };
 
+// A splice whose place is already known from an earlier read of the file.
+// It is used only while the file is still that very file (same inode, size
+// and times) and the expected bytes still stand at check_offset; otherwise
+// the pass scans the file as usual.
+struct userdb_shortcut {
+    struct stat file {};
+    off_t check_offset = 0;
+    std::string_view expected;
+    userdb_splice splice;
+};
+
 struct userdb_edit {
     // Sees each line in order until it answers anything but next.
     edit_step (*line)(void *context, const scanned_line &line, userdb_splice &splice,
@@ -41,6 +53,8 @@ struct userdb_edit {
     // How long to wait for another change of the file; negative: as long as
     // it takes.
     int lock_wait_seconds = -1;
+    // Optional: where the change goes, if the file has not changed since.
+    const userdb_shortcut *shortcut = nullptr;
 };
 
 // Under the lock on "<path>.lock": ok: changed; denied or failed: the file

@@ -1,6 +1,8 @@
 // userdb_store.cc: the account look-up, one full scan of the file.
 #include "userdb_store.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -9,11 +11,18 @@
 #include "userdb_line.h"
 #include "userdb_scan.h"
 
-store_result userdb_lookup(const char *path, const char *user, account_record &record, error_text &error)
+store_result userdb_lookup(const char *path, const char *user, account_record &record, error_text &error,
+                           userdb_position *position)
 {
     unique_fd fd = open_regular_file(path, error);
     if (!fd.valid())
         return store_result::failed;
+    // Taken before the first read: any later change of the file shows in
+    // its times or its inode.
+    struct stat opened {};
+    const bool identified = ::fstat(fd.get(), &opened) == 0;
+    if (position != nullptr)
+        position->known = false;
     const std::string_view wanted = user;
     // A name that no line can carry is still looked for through the whole
     // file, so it takes as long as any other.
@@ -44,6 +53,12 @@ store_result userdb_lookup(const char *path, const char *user, account_record &r
         record.gid = fields.gid;
         record.home.assign(fields.home);
         record.sysuser.assign(fields.sysuser);
+        if (position != nullptr && identified) {
+            position->known = true;
+            position->file = opened;
+            position->line_offset = line.offset;
+            position->hash_end = line.offset + static_cast<off_t>(fields.hash_offset + fields.hash.size());
+        }
     }
     return found ? store_result::ok : store_result::denied;
 }

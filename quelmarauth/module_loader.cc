@@ -8,6 +8,7 @@
 #include "module_loader.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -220,10 +221,18 @@ const store_ops *load_store_module(std::string_view name, error_text &error)
         set_error(error, "more than %zu store modules in one process", MAX_STORE_MODULES);
         return nullptr;
     }
-    std::string path;
-    if (!own_folder(path, error))
+    std::string folder;
+    if (!own_folder(folder, error))
         return nullptr;
-    path.append("/").append(MODULE_FOLDER).append("/").append(name).append(".so");
+    std::string path = folder + "/" + MODULE_FOLDER + "/" + std::string(name) + ".so";
+    // Linked statically into a program (the administration command in
+    // sbin/), the modules are where the shared library keeps them.
+    if (::access(path.c_str(), F_OK) != 0) {
+        std::string beside_library =
+            folder + "/../" QUELMARAUTH_LIBDIR "/" + MODULE_FOLDER + "/" + std::string(name) + ".so";
+        if (::access(beside_library.c_str(), F_OK) == 0)
+            path = std::move(beside_library);
+    }
 
     // A failure is not remembered: the module may be installed by the next call.
     void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

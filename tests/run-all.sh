@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 deploy/ensure-packages.sh cmake ninja-build g++ libcrypt-dev libinih-dev libgtest-dev \
     libnss-wrapper ucspi-tcp util-linux binutils xinetd systemd stunnel4 openssl strace mandoc \
-    dpkg-dev
+    dpkg-dev libpam0g-dev libpam-wrapper libpam-modules
 
 cmake --workflow --preset ci
 cmake --workflow --preset asan

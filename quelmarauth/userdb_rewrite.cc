@@ -96,43 +96,6 @@ bool write_substituted(void *context, const char *data, std::size_t size, off_t 
     return ok;
 }
 
-// The rest of the file after the changed line, in the kernel where it can.
-bool copy_rest(int in, int out)
-{
-    for (;;) {
-        const ssize_t done = ::copy_file_range(in, nullptr, out, nullptr, 1U << 30, 0);
-        if (done > 0)
-            continue;
-        if (done == 0)
-            return true;
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EPERM)
-            return false;
-        break; // not supported here: copy through a buffer
-    }
-    auto buffer = std::make_unique<char[]>(COPY_CHUNK);
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.get(), COPY_CHUNK);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            ok = got == 0;
-            break;
-        }
-        if (!write_all(out, buffer.get(), static_cast<std::size_t>(got))) {
-            ok = false;
-            break;
-        }
-    }
-    // Other accounts' hashes passed through the buffer.
-    const int saved_errno = errno;
-    explicit_bzero(buffer.get(), COPY_CHUNK);
-    errno = saved_errno;
-    return ok;
-}
-
 // Copies length bytes of in from offset on to the end of out, in the kernel
 // where it can.
 bool copy_range(int in, off_t offset, off_t length, int out)
@@ -383,7 +346,11 @@ store_result userdb_rewrite(const char *path, const userdb_edit &edit, error_tex
         sub.splice_offset = splice.offset;
         sub.splice_end = splice.end;
         sub.text = splice.text;
-        if (!scanner.release_all() || !copy_rest(in.get(), temp.fd.get())) {
+        // The scanner has read up to the descriptor's offset; the rest of
+        // the file follows unchanged.
+        const off_t read_so_far = ::lseek(in.get(), 0, SEEK_CUR);
+        if (!scanner.release_all() || read_so_far < 0 || read_so_far > current.st_size
+            || !copy_range(in.get(), read_so_far, current.st_size - read_so_far, temp.fd.get())) {
             set_error(error, "%s: cannot write %s: %s", path, temp.path.c_str(),
                       std::strerror(sub.write_errno != 0 ? sub.write_errno : errno));
             return store_result::failed;

@@ -68,14 +68,7 @@ store_result admin_list(const store_config &config, account_visitor visit, void 
             if (line.overlong || !parse_userdb_line(line.text, fields) || !seen.emplace(fields.name, true).second)
                 return;
             account_record record;
-            record.name.assign(fields.name);
-            record.hash.assign(fields.hash);
-            record.has_uid = fields.has_uid;
-            record.uid = fields.uid;
-            record.has_gid = fields.has_gid;
-            record.gid = fields.gid;
-            record.home.assign(fields.home);
-            record.sysuser.assign(fields.sysuser);
+            record_from_fields(fields, record);
             visit(arg, record);
         },
         error);

@@ -11,6 +11,18 @@
 #include "userdb_line.h"
 #include "userdb_scan.h"
 
+void record_from_fields(const userdb_fields &fields, account_record &record)
+{
+    record.name.assign(fields.name);
+    record.hash.assign(fields.hash);
+    record.has_uid = fields.has_uid;
+    record.uid = fields.uid;
+    record.has_gid = fields.has_gid;
+    record.gid = fields.gid;
+    record.home.assign(fields.home);
+    record.sysuser.assign(fields.sysuser);
+}
+
 store_result userdb_lookup(const char *path, const char *user, account_record &record, error_text &error,
                            userdb_position *position)
 {
@@ -45,14 +57,7 @@ store_result userdb_lookup(const char *path, const char *user, account_record &r
         if (!parse_userdb_line(line.text, fields))
             continue;
         found = true;
-        record.name.assign(fields.name);
-        record.hash.assign(fields.hash);
-        record.has_uid = fields.has_uid;
-        record.uid = fields.uid;
-        record.has_gid = fields.has_gid;
-        record.gid = fields.gid;
-        record.home.assign(fields.home);
-        record.sysuser.assign(fields.sysuser);
+        record_from_fields(fields, record);
         if (position != nullptr && identified) {
             position->known = true;
             position->file = opened;

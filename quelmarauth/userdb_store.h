@@ -15,6 +15,11 @@
 // beside the configuration file).
 std::string userdb_file_path(const store_config &config);
 
+struct userdb_fields;
+
+// The account a parsed line describes.
+void record_from_fields(const userdb_fields &fields, account_record &record);
+
 // Where a look-up found an account's hash, in which file: the file as it was
 // when the look-up opened it (its inode, size and times), so that a change
 // can tell whether it is still the very same file.

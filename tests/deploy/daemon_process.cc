@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "process_runner.h"
+#include "tcp_service.h"
 
 namespace deploy {
 
@@ -29,25 +30,6 @@ constexpr auto START_TIMEOUT = std::chrono::milliseconds(5000);
 constexpr auto STOP_GRACE = std::chrono::milliseconds(5000);
 constexpr auto POLL_STEP = std::chrono::milliseconds(10);
 constexpr const char *TCP_LISTEN_STATE = "0A";
-
-// A port that was free a moment ago; the daemon may still lose it to another
-// test, and then it is started again on another one.
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
-}
 
 bool table_has_listener(const char *table, int port) {
     std::ifstream in(table);
@@ -152,7 +134,7 @@ bool port_listening(int port) {
 daemon_process::daemon_process(const std::function<launch(int port)> &make_launch,
                                const std::string &log_path) {
     for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
-        port_ = free_port();
+        port_ = test_support::free_port();
         if (start(make_launch(port_), log_path)) {
             failure_.clear();
             return;

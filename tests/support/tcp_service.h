@@ -11,6 +11,10 @@
 
 namespace test_support {
 
+// A loopback port that was free a moment ago (0 if none could be had). A
+// daemon may still lose it to another test: start it again on another one.
+int free_port();
+
 // tcpserver on 127.0.0.1 and a free port, started directly so that it is
 // stopped by its own process id. The programs it starts write their standard
 // error to stderr_path.

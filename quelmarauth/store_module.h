@@ -26,7 +26,7 @@ extern "C" {
 
 /* Raised whenever a structure below changes; the library refuses a module
  * built for another version. */
-#define QUELMARAUTH_STORE_MODULE_ABI 1
+#define QUELMARAUTH_STORE_MODULE_ABI 2
 
 /* The one symbol a module exports. */
 #define QUELMARAUTH_STORE_MODULE_SYMBOL "quelmarauth_get_store_module"
@@ -67,6 +67,8 @@ struct quelmarauth_store_call {
 
 #define QUELMARAUTH_STORE_TEXT_SIZE 256
 #define QUELMARAUTH_STORE_PATH_SIZE 1024
+/* Room for a stored hash, {SCHEME} prefix and lock mark included. */
+#define QUELMARAUTH_STORE_HASH_SIZE 512
 
 /* The account a login or lookup found. The library zeroes it before each
  * call; a module fills what it knows. Texts are NUL-terminated; an empty
@@ -104,6 +106,54 @@ struct quelmarauth_store_module {
     int (*passwd)(const struct quelmarauth_store_call *call, const char *user,
                   const char *old_password, const char *new_password, char *error,
                   size_t error_size);
+
+    /* ---- Stores of crypt hashes (writes_hashes nonzero) ----
+     *
+     * Such a module may leave login, lookup and passwd null and give fetch
+     * and replace_hash instead: the library then checks passwords itself
+     * (dummy hash for unknown accounts, constant-time compare, {SCHEME}
+     * prefixes) and makes new hashes, and the module only reads and writes
+     * its rows. A module gives either all three of login, lookup and passwd,
+     * or both of fetch and replace_hash. */
+
+    /* Finds user: OK fills record and writes the stored hash, exactly as
+     * stored and NUL-terminated, into hash (hash_size bytes, at least
+     * QUELMARAUTH_STORE_HASH_SIZE); an absent (NULL) hash is written as
+     * empty. DENIED: no such account. FAILED: the store failed, or found
+     * more than one account of that name. */
+    int (*fetch)(const struct quelmarauth_store_call *call, const char *user,
+                 struct quelmarauth_store_record *record, char *hash, size_t hash_size,
+                 char *error, size_t error_size);
+
+    /* Replaces user's hash by new_hash, only where it is still exactly
+     * old_hash (as fetch gave it). OK: exactly one account changed. DENIED:
+     * none changed (the hash changed meanwhile, or the account is gone),
+     * with the reason. FAILED: the store failed, or more than one account
+     * would have changed (and none did). */
+    int (*replace_hash)(const struct quelmarauth_store_call *call, const char *user,
+                        const char *old_hash, const char *new_hash, char *error,
+                        size_t error_size);
+
+    /* ---- Administration (the quelmarauth command); each may be null ---- */
+
+    /* Adds a new account: record's name and fields, hash already made.
+     * DENIED: the name is taken, or the store cannot add accounts (say which
+     * in error). */
+    int (*add)(const struct quelmarauth_store_call *call,
+               const struct quelmarauth_store_record *record, const char *hash, char *error,
+               size_t error_size);
+
+    /* Removes user. DENIED: no such account, or the store cannot remove
+     * accounts (say which in error). */
+    int (*remove)(const struct quelmarauth_store_call *call, const char *user, char *error,
+                  size_t error_size);
+
+    /* Hands every account to visit, in the store's order, with its stored
+     * hash; stops early, with FAILED, when visit returns nonzero. */
+    int (*list)(const struct quelmarauth_store_call *call,
+                int (*visit)(void *arg, const struct quelmarauth_store_record *record,
+                             const char *hash),
+                void *arg, char *error, size_t error_size);
 };
 
 typedef const struct quelmarauth_store_module *(*quelmarauth_store_module_entry)(void);

@@ -176,6 +176,8 @@ int pam_passwd(const quelmarauth_store_call *call, const char *user, const char 
 
 const quelmarauth_store_module PAM_MODULE = {
     QUELMARAUTH_STORE_MODULE_ABI, "pam", PAM_KEYS, 0, pam_login, pam_lookup, pam_passwd,
+    // The system's own tools keep these accounts.
+    nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 } // namespace

@@ -9,12 +9,19 @@ cd "$(dirname "$0")/.."
 
 deploy/ensure-packages.sh cmake ninja-build g++ libcrypt-dev libinih-dev libgtest-dev \
     libnss-wrapper ucspi-tcp util-linux binutils xinetd systemd stunnel4 openssl strace mandoc \
-    dpkg-dev libpam0g-dev libpam-wrapper libpam-modules
+    dpkg-dev libpam0g-dev libpam-wrapper libpam-modules libsqlite3-dev libpq-dev postgresql \
+    clang-14 libclang-rt-14-dev
 
 cmake --workflow --preset ci
 cmake --workflow --preset asan
 cmake --workflow --preset package
 packaging/check-package.sh build/package
-if [ -x build/ci/bench/zembrovald_bench ]; then
-    build/ci/bench/zembrovald_bench --quick
+# Short fuzzing runs of every harness (a separate clang build).
+if [ -x tests/fuzz/run-short.sh ]; then
+    tests/fuzz/run-short.sh
 fi
+for bench in build/ci/bench/zembrovald_bench build/ci/bench/*/zembrovald_*_bench; do
+    if [ -x "$bench" ]; then
+        "$bench" --quick
+    fi
+done

@@ -11,6 +11,6 @@ done
 [ -z "$missing" ] && exit 0
 echo "Installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+apt-get -o DPkg::Lock::Timeout=300 update -qq
 # shellcheck disable=SC2086
-apt-get install -y -qq --no-install-recommends $missing >/dev/null
+apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends $missing >/dev/null

@@ -72,13 +72,14 @@ int free_port() {
 
 tcpserver_process::tcpserver_process(const std::vector<std::string> &program_argv,
                                      const std::vector<std::string> &env,
-                                     const std::string &stderr_path) {
+                                     const std::string &stderr_path,
+                                     const std::vector<std::string> &server_options) {
     if (access(TCPSERVER_PROGRAM, X_OK) != 0) {
         unavailable_ = std::string("tcpserver is not installed (") + TCPSERVER_PROGRAM + ")";
         return;
     }
     for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
-        if (start(program_argv, env, stderr_path)) {
+        if (start(program_argv, env, stderr_path, server_options)) {
             unavailable_.clear();
             return;
         }
@@ -88,10 +89,13 @@ tcpserver_process::tcpserver_process(const std::vector<std::string> &program_arg
 tcpserver_process::~tcpserver_process() { stop(); }
 
 bool tcpserver_process::start(const std::vector<std::string> &program_argv,
-                              const std::vector<std::string> &env, const std::string &stderr_path) {
+                              const std::vector<std::string> &env, const std::string &stderr_path,
+                              const std::vector<std::string> &server_options) {
     port_ = free_port();
-    std::vector<std::string> argv = {TCPSERVER_PROGRAM,    "-q", "-H", "-R", "-l0", "127.0.0.1",
-                                     std::to_string(port_)};
+    std::vector<std::string> argv = {TCPSERVER_PROGRAM, "-q", "-H", "-R", "-l0"};
+    argv.insert(argv.end(), server_options.begin(), server_options.end());
+    argv.push_back("127.0.0.1");
+    argv.push_back(std::to_string(port_));
     argv.insert(argv.end(), program_argv.begin(), program_argv.end());
     std::vector<char *> args;
     for (const std::string &a : argv) {

@@ -17,11 +17,13 @@ int free_port();
 
 // tcpserver on 127.0.0.1 and a free port, started directly so that it is
 // stopped by its own process id. The programs it starts write their standard
-// error to stderr_path.
+// error to stderr_path. server_options go to tcpserver itself, after its
+// defaults (so "-c 16" caps the connections, "-v" overrides "-q").
 class tcpserver_process {
   public:
     tcpserver_process(const std::vector<std::string> &program_argv,
-                      const std::vector<std::string> &env, const std::string &stderr_path);
+                      const std::vector<std::string> &env, const std::string &stderr_path,
+                      const std::vector<std::string> &server_options = {});
     ~tcpserver_process();
     tcpserver_process(const tcpserver_process &) = delete;
     tcpserver_process &operator=(const tcpserver_process &) = delete;
@@ -29,10 +31,13 @@ class tcpserver_process {
     // Empty when it is listening; otherwise why not (for GTEST_SKIP or a failure).
     [[nodiscard]] const std::string &unavailable() const { return unavailable_; }
     [[nodiscard]] int port() const { return port_; }
+    // tcpserver's own process id, for looking at it from outside (its
+    // descriptors, memory and children); -1 when it is not running.
+    [[nodiscard]] pid_t pid() const { return pid_; }
 
   private:
     bool start(const std::vector<std::string> &program_argv, const std::vector<std::string> &env,
-               const std::string &stderr_path);
+               const std::string &stderr_path, const std::vector<std::string> &server_options);
     void stop();
 
     pid_t pid_ = -1;

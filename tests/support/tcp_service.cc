@@ -157,6 +157,15 @@ line_client::line_client(int port) : fd_(connect_loopback(port)) {}
 
 line_client::~line_client() { hang_up(); }
 
+int line_client::local_port() const {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
 bool line_client::send(const std::string &bytes) {
     std::size_t sent = 0;
     while (fd_ >= 0 && sent < bytes.size()) {

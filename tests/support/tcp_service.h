@@ -53,6 +53,9 @@ class line_client {
     line_client &operator=(const line_client &) = delete;
 
     [[nodiscard]] bool connected() const { return fd_ >= 0; }
+    // This end's port, which the super-server passes on as TCPREMOTEPORT;
+    // 0 when not connected.
+    [[nodiscard]] int local_port() const;
     bool send(const std::string &bytes);
     // The next line with its "\r\n" or "\n"; what is left at the end of the
     // connection or at the timeout, possibly empty.

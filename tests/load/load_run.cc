@@ -294,6 +294,8 @@ load_result run_load(const load_plan &plan) {
         return result;
     }
     const pid_t server_pid = server.pid();
+    // Its start was checked with one connection: let that run end first.
+    wait_for_no_children(server_pid, DRAIN_TIMEOUT);
     result.server_fds_before = open_descriptors(server_pid);
     result.server_rss_before_kib = resident_kib(server_pid);
 

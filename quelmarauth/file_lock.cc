@@ -52,13 +52,30 @@ signal_block::signal_block()
     sigaddset(&block, SIGINT);
     sigaddset(&block, SIGQUIT);
     sigaddset(&block, SIGTERM);
+    sigaddset(&block, SIGXFSZ);
     blocked_ = sigprocmask(SIG_BLOCK, &block, &saved_) == 0;
+    sigset_t pending;
+    file_size_signal_was_pending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1;
 }
 
 signal_block::~signal_block()
 {
-    if (blocked_)
-        sigprocmask(SIG_SETMASK, &saved_, nullptr);
+    if (!blocked_)
+        return;
+    // A SIGXFSZ that arrived meanwhile was raised by the change's own write,
+    // whose EFBIG has been reported: left pending, it would end the process
+    // as soon as it is unblocked, before the caller can answer anyone.
+    sigset_t pending;
+    if (!file_size_signal_was_pending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 1) {
+        sigset_t file_size;
+        sigemptyset(&file_size);
+        sigaddset(&file_size, SIGXFSZ);
+        const timespec now{0, 0};
+        const int saved_errno = errno;
+        sigtimedwait(&file_size, nullptr, &now);
+        errno = saved_errno;
+    }
+    sigprocmask(SIG_SETMASK, &saved_, nullptr);
 }
 
 bool file_lock::acquire(const char *lock_path, uid_t owner, gid_t group, int wait_seconds, error_text &error)

@@ -10,7 +10,10 @@
 #include "unique_fd.h"
 
 // Blocks SIGHUP, SIGINT, SIGQUIT and SIGTERM for its lifetime, so that a
-// change, once started, runs to its end or its clean-up.
+// change, once started, runs to its end or its clean-up. SIGXFSZ is blocked
+// too, so that a write past the file-size limit fails with EFBIG instead of
+// ending the process with the new file half written; the signal that write
+// raised is dropped at the end, since the failure has been answered.
 class signal_block {
 public:
     signal_block();
@@ -21,6 +24,7 @@ public:
 private:
     sigset_t saved_;
     bool blocked_ = false;
+    bool file_size_signal_was_pending_ = false;
 };
 
 // flock(LOCK_EX) on a lock file of its own. The kernel drops the lock when

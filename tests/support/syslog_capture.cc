@@ -1,7 +1,9 @@
 // syslog_capture.cc: the socket, the unshare wrapper and the datagram parser.
 #include "syslog_capture.h"
 
+#include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -135,6 +137,16 @@ std::vector<std::string> syslog_capture::wrap(const std::vector<std::string> &ar
                                         WRAPPER_SCRIPT, "sh",  dir_.path()};
     wrapped.insert(wrapped.end(), argv.begin(), argv.end());
     return wrapped;
+}
+
+std::function<bool()> syslog_capture::dev_mounter() const {
+    return [folder = dir_.path(), null = dir_.file("null"), urandom = dir_.file("urandom"),
+            log = dir_.file("log")] {
+        return chmod(folder.c_str(), 0755) == 0 && chmod(log.c_str(), 0666) == 0 &&
+               mount("/dev/null", null.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+               mount("/dev/urandom", urandom.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+               mount(folder.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) == 0;
+    };
 }
 
 std::vector<std::string> syslog_capture::take() {

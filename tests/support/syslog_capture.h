@@ -4,6 +4,7 @@
 #ifndef ZEMBROVALD_TESTS_SYSLOG_CAPTURE_H
 #define ZEMBROVALD_TESTS_SYSLOG_CAPTURE_H
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,13 @@ class syslog_capture {
     // argv rewritten to run the program with this socket as its /dev/log; the
     // program keeps the process id of the runner's child.
     [[nodiscard]] std::vector<std::string> wrap(const std::vector<std::string> &argv) const;
+    // For a program the test runs in a mount namespace it already made
+    // private, as root (the real pam_unix over a copy of /etc): the steps
+    // that put this capture's folder over /dev there, to run in
+    // child_setup, where only system calls may run; false when one failed.
+    // The folder and the socket are opened to every user, so a program that
+    // drops to another user still logs.
+    [[nodiscard]] std::function<bool()> dev_mounter() const;
     // Every datagram received so far, in order.
     std::vector<std::string> take();
 

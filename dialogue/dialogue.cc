@@ -3,6 +3,7 @@
 #include "dialogue.h"
 
 #include "event_log.h"
+#include "field_scan.h"
 #include "line_io.h"
 #include "program.h"
 
@@ -13,8 +14,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
-static_assert(MAX_USERNAME == 64, "the user scan below reads at most 64 characters");
-static_assert(MAX_PASSWORD == 128, "the password scans below read at most 128 characters");
+static_assert(MAX_USERNAME <= MAX_USER_WORD, "a user line within its limit is never cut by the scan");
+static_assert(MAX_PASSWORD <= MAX_PASSWORD_WORD, "a password line within its limit is never cut by the scan");
 
 namespace {
 
@@ -53,7 +54,7 @@ void run_dialogue(const char *service_name) {
         send_reply("500 Username too long (max %d).", static_cast<int>(MAX_USERNAME));
         end_process(1);
     }
-    (void)std::sscanf(line, "user %64s", user);
+    scan_user(line, user);
     if (user[0] == '\0') {
         send_reply("500 Username required.");
         end_process(1);
@@ -65,7 +66,7 @@ void run_dialogue(const char *service_name) {
         send_reply("500 Password length exceeded (max %d).", static_cast<int>(MAX_PASSWORD));
         end_process(1);
     }
-    (void)std::sscanf(line, "pass %128s", old_password);
+    scan_old_password(line, old_password);
     wipe(line);
     if (old_password[0] == '\0') {
         send_reply("500 Password required.");
@@ -94,11 +95,7 @@ void run_dialogue(const char *service_name) {
         send_reply("500 Password length exceeded (max %d).", static_cast<int>(MAX_PASSWORD));
         end_process(1);
     }
-    int word_end = -1;
-    (void)std::sscanf(line, "newpass %128s %n", new_password, &word_end);
-    // Whatever follows the first word would be dropped without a word, and
-    // the client told that a password it never chose is set.
-    const bool further_word = word_end >= 0 && line[word_end] != '\0';
+    const bool further_word = scan_new_password(line, new_password);
     wipe(line);
     if (new_password[0] == '\0') {
         send_reply("500 New password required.");

@@ -109,6 +109,13 @@ char *read_for_inih(char *buffer, int size, void *stream)
     text = trim(text);
     if (text.empty() || text.front() == '#')
         return buffer;
+    // inih skips a byte order mark at the start of the first line it is
+    // given, so a mark after blanks would make "<blanks><mark>[name]" a
+    // section for inih and a silently ignored line here.
+    if (line == 1 && text.starts_with("\xEF\xBB\xBF")) {
+        state.result.fail(line, "malformed line");
+        return buffer;
+    }
     // inih would take these for comments too.
     if (text.front() == ';') {
         state.result.fail(line, "malformed line (comments start with '#')");

@@ -117,6 +117,8 @@ TEST(Config, NamesEachErrorByItsLine)
         {"[*]\nuserdb = a\x01b\n", "2: control character in line"},
         {std::string("[*]\nuserdb = a\0b\n", 17), "2: control character in line"},
         {"[*]\nuserdb = x\n  more\n", "3: malformed line"}, // no continuation lines
+        {"\t\xEF\xBB\xBF[x]\n[*]\n", "1: malformed line"},          // a byte order mark only counts first
+        {" \xEF\xBB\xBFuserdb = x\n[*]\n", "1: malformed line"},
         {"[a]\nhsh = 1\n[b]\nbackend = x\n", "2: unknown key 'hsh'"}, // every section is checked
         {"[other]\nbackend = x\n[login]\n", "2: unknown backend 'x' ("},
         {"[*]\nbackend = nope\nuserdb = x\nfoo = 1\n", "2: unknown backend 'nope' ("},

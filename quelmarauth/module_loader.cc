@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "module_adapter.h"
 #include "store_module.h"
 
 namespace {
@@ -28,6 +29,7 @@ struct module_slot {
     const quelmarauth_store_module *module = nullptr;
     std::vector<store_key> keys;
     store_ops ops{};
+    store_admin_ops admin{};
 };
 
 std::array<module_slot, MAX_STORE_MODULES> &slots()
@@ -67,120 +69,6 @@ bool own_folder(std::string &folder, error_text &error)
     return true;
 }
 
-// Copies a module's text into a fixed field of the record, cut at its size.
-template <std::size_t SIZE>
-std::string field_text(const char (&field)[SIZE])
-{
-    return std::string(field, ::strnlen(field, SIZE));
-}
-
-store_result status_of(int status)
-{
-    switch (status) {
-    case QUELMARAUTH_STORE_OK:
-        return store_result::ok;
-    case QUELMARAUTH_STORE_DENIED:
-        return store_result::denied;
-    default:
-        return store_result::failed;
-    }
-}
-
-// The section's settings as the module sees them; points into config.
-struct call_view {
-    std::vector<quelmarauth_store_setting> settings;
-    quelmarauth_store_call call{};
-
-    explicit call_view(const store_config &config)
-    {
-        settings.reserve(config.settings.size());
-        for (const auto &[key, value] : config.settings)
-            settings.push_back({key.c_str(), value.c_str()});
-        call.service = config.service.c_str();
-        call.config_path = config.config_path.c_str();
-        call.settings = settings.data();
-        call.setting_count = settings.size();
-        call.hash_method = hash_method_name(config.hashing.method);
-        call.hash_cost = config.hashing.cost;
-    }
-};
-
-// The module's answer, with its reason under the module's name; a failure
-// without a reason still gets one.
-store_result finish_call(const module_slot &slot, int status, char (&reason)[ERROR_TEXT_SIZE], error_text &error)
-{
-    reason[sizeof reason - 1] = '\0';
-    const store_result result = status_of(status);
-    if (reason[0] != '\0')
-        set_error(error, "%s: %s", slot.name.c_str(), reason);
-    else if (result == store_result::failed)
-        set_error(error, "%s: failed (status %d) without a reason", slot.name.c_str(), status);
-    return result;
-}
-
-void fill_record(const quelmarauth_store_record &from, account_record &to)
-{
-    to = account_record{};
-    to.name = field_text(from.name);
-    to.has_uid = from.has_uid != 0;
-    to.uid = from.uid;
-    to.has_gid = from.has_gid != 0;
-    to.gid = from.gid;
-    to.home = field_text(from.home);
-    to.sysuser = field_text(from.sysuser);
-}
-
-template <std::size_t SLOT>
-store_result slot_login(const store_config &config, const char *user, const char *password, account_record &record,
-                        error_text &error)
-{
-    const module_slot &slot = slots()[SLOT];
-    call_view view(config);
-    quelmarauth_store_record found{};
-    char reason[ERROR_TEXT_SIZE] = "";
-    const int status = slot.module->login(&view.call, user, password, &found, reason, sizeof reason);
-    const store_result result = finish_call(slot, status, reason, error);
-    if (result == store_result::ok)
-        fill_record(found, record);
-    return result;
-}
-
-template <std::size_t SLOT>
-store_result slot_lookup(const store_config &config, const char *user, account_record &record, error_text &error)
-{
-    const module_slot &slot = slots()[SLOT];
-    call_view view(config);
-    quelmarauth_store_record found{};
-    char reason[ERROR_TEXT_SIZE] = "";
-    const int status = slot.module->lookup(&view.call, user, &found, reason, sizeof reason);
-    const store_result result = finish_call(slot, status, reason, error);
-    if (result == store_result::ok)
-        fill_record(found, record);
-    return result;
-}
-
-template <std::size_t SLOT>
-store_result slot_passwd(const store_config &config, const char *user, const char *old_password,
-                         const char *new_password, error_text &error)
-{
-    const module_slot &slot = slots()[SLOT];
-    call_view view(config);
-    char reason[ERROR_TEXT_SIZE] = "";
-    const int status = slot.module->passwd(&view.call, user, old_password, new_password, reason, sizeof reason);
-    return finish_call(slot, status, reason, error);
-}
-
-// store_ops holds plain function pointers without a context, so each slot
-// gets functions of its own that know their slot.
-template <std::size_t... SLOTS>
-void bind_slot(std::size_t index, store_ops &ops, std::index_sequence<SLOTS...>)
-{
-    ((SLOTS == index ? (ops.login = slot_login<SLOTS>, ops.lookup = slot_lookup<SLOTS>,
-                        ops.passwd = slot_passwd<SLOTS>, true)
-                     : false),
-     ...);
-}
-
 bool usable(const quelmarauth_store_module *module, std::string_view name, error_text &error, const char *path)
 {
     if (module == nullptr) {
@@ -192,8 +80,7 @@ bool usable(const quelmarauth_store_module *module, std::string_view name, error
                   QUELMARAUTH_STORE_MODULE_ABI);
         return false;
     }
-    if (module->name == nullptr || name != module->name || module->keys == nullptr || module->login == nullptr
-        || module->lookup == nullptr || module->passwd == nullptr) {
+    if (module->name == nullptr || name != module->name || module->keys == nullptr || !module_is_complete(*module)) {
         set_error(error, "%s: not a store module for backend '%.*s'", path, static_cast<int>(name.size()),
                   name.data());
         return false;
@@ -267,7 +154,10 @@ const store_ops *load_store_module(std::string_view name, error_text &error)
     slot.ops.name = slot.name.c_str();
     slot.ops.keys = slot.keys.data();
     slot.ops.writes_hashes = module->writes_hashes != 0;
-    bind_slot(free_slot, slot.ops, std::make_index_sequence<MAX_STORE_MODULES>{});
+    module_binding &binding = module_in_slot(free_slot);
+    binding.module = module;
+    binding.name = slot.name.c_str();
+    bind_module_calls(free_slot, slot.ops, slot.admin);
     slot.module = module;
     return &slot.ops;
 }

@@ -7,11 +7,8 @@
 #include <string_view>
 
 #include "diagnostic.h"
+#include "module_adapter.h"
 #include "store.h"
-
-// At most this many different modules in one process; a configuration with
-// more backends than that is refused.
-inline constexpr std::size_t MAX_STORE_MODULES = 8;
 
 // The store of the module for backend name: loaded once per process and kept
 // open. Null, with the reason in error, when there is no such module or it

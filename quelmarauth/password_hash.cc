@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "crypt_loader.h"
+#include "hash_scheme.h"
 
 namespace {
 
@@ -41,6 +42,18 @@ bool make_setting(const crypt_functions &crypt, const hash_settings &settings,
                   settings.cost, std::strerror(errno));
         return false;
     }
+    return true;
+}
+
+// Hashes password with a fresh salt of the configured method and throws the
+// result away.
+bool hash_dummy(const crypt_functions &crypt, const char *password, const hash_settings &settings,
+                const crypt_work &work, error_text &error)
+{
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    if (!make_setting(crypt, settings, setting, error))
+        return false;
+    crypt.crypt_rn(password, setting, work.get(), sizeof(crypt_data));
     return true;
 }
 
@@ -114,21 +127,25 @@ verify_result verify_password(const char *password, const char *stored, const ha
         set_error(error, "out of memory for hashing");
         return verify_result::failed;
     }
-    if (stored == nullptr || !hash_is_usable(stored)) {
+    const scheme_split split = split_scheme(stored != nullptr ? std::string_view(stored) : std::string_view());
+    if (stored == nullptr || !hash_is_usable(stored) || !split.understood) {
         // Hash a dummy of the configured method, so that an unknown or locked
         // account costs as much time as a wrong password.
-        char setting[CRYPT_GENSALT_OUTPUT_SIZE];
-        if (!make_setting(*crypt, settings, setting, error))
+        if (!hash_dummy(*crypt, password, settings, work, error))
             return verify_result::failed;
-        crypt->crypt_rn(password, setting, work.get(), sizeof(crypt_data));
         return verify_result::mismatch;
     }
-    const char *computed = crypt->crypt_rn(password, stored, work.get(), sizeof(crypt_data));
+    // The crypt string is a suffix of stored, so it ends where stored ends.
+    const char *computed = crypt->crypt_rn(password, split.crypt.data(), work.get(), sizeof(crypt_data));
     // A failure token starts with '*' and can never be a stored hash that
-    // verifies; null means the stored hash was not understood.
-    if (computed == nullptr || computed[0] == '*')
+    // verifies; null means the stored hash was not understood. Either comes
+    // back at once, so the dummy is hashed to take the usual time.
+    if (computed == nullptr || computed[0] == '*') {
+        if (!hash_dummy(*crypt, password, settings, work, error))
+            return verify_result::failed;
         return verify_result::mismatch;
-    return equal_constant_time(computed, stored) ? verify_result::match : verify_result::mismatch;
+    }
+    return equal_constant_time(computed, split.crypt) ? verify_result::match : verify_result::mismatch;
 }
 
 new_hash::~new_hash()

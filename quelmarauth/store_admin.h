@@ -25,7 +25,9 @@ struct store_admin_ops {
     // Removes the account user (the one that counts, when there are more).
     store_result (*remove)(const store_config &config, const char *user, error_text &error);
 
-    // Replaces user's stored hash by hash, without asking for the old password.
+    // Replaces user's stored hash by hash (made with config's method), without
+    // asking for the old password; a stored hash with a {SCHEME} prefix keeps
+    // the style, with the prefix of the method.
     store_result (*set_hash)(const store_config &config, const char *user, std::string_view hash,
                              error_text &error);
 

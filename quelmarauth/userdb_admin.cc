@@ -28,7 +28,7 @@ store_result admin_remove(const store_config &config, const char *user, error_te
 
 store_result admin_set_hash(const store_config &config, const char *user, std::string_view hash, error_text &error)
 {
-    return userdb_set_hash(userdb_file_path(config).c_str(), user, hash, error);
+    return userdb_set_hash(userdb_file_path(config).c_str(), user, hash, config.hashing.method, error);
 }
 
 store_result admin_set_locked(const store_config &config, const char *user, bool locked, error_text &error)

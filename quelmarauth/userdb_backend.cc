@@ -3,6 +3,7 @@
 // same account three times in a row and the file may be large.
 #include <string>
 
+#include "hash_scheme.h"
 #include "password_hash.h"
 #include "store.h"
 #include "store_admin.h"
@@ -120,7 +121,8 @@ store_result userdb_passwd(const store_config &config, const char *user, const c
     // The new hash is made before the lock is taken: a slow hash must not
     // hold up every other change of the file.
     new_hash replacement;
-    if (!make_hash(new_password, config.hashing, replacement, error))
+    if (!make_hash(new_password, config.hashing, replacement, error)
+        || !style_like(found->hash.view(), config.hashing.method, replacement, error))
         return store_result::failed;
     // The verified hash is copied: the kept account is dropped below.
     wiped_buffer verified;

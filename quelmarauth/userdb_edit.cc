@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <string>
 
+#include "hash_scheme.h"
 #include "store_admin.h"
 #include "userdb_line.h"
+#include "wiped_buffer.h"
 #include "userdb_rewrite.h"
 
 namespace {
@@ -18,7 +20,8 @@ enum class account_change { remove, set_hash, lock, unlock };
 struct account_edit {
     std::string_view user;
     account_change change;
-    std::string_view hash; // for set_hash
+    std::string_view hash;     // for set_hash
+    std::string_view prefixed; // the same with its scheme, for a hash stored with one
 };
 
 bool is_users_line(const scanned_line &line, std::string_view user, userdb_fields &fields)
@@ -44,7 +47,9 @@ edit_step edit_on_line(void *context, const scanned_line &line, userdb_splice &s
     case account_change::set_hash:
         splice.offset = hash_at;
         splice.end = hash_at + static_cast<off_t>(fields.hash.size());
-        splice.text = edit.hash;
+        // A hash stored with a scheme prefix keeps one, so that the mail
+        // stack reading the same file still understands it.
+        splice.text = split_scheme(fields.hash).scheme.empty() ? edit.hash : edit.prefixed;
         return edit_step::change;
     case account_change::lock:
         if (locked) {
@@ -182,19 +187,22 @@ store_result userdb_add_account(const char *path, const account_record &record, 
 
 store_result userdb_remove_account(const char *path, std::string_view user, error_text &error)
 {
-    return run_account_edit(path, {user, account_change::remove, {}}, error);
+    return run_account_edit(path, {user, account_change::remove, {}, {}}, error);
 }
 
-store_result userdb_set_hash(const char *path, std::string_view user, std::string_view hash, error_text &error)
+store_result userdb_set_hash(const char *path, std::string_view user, std::string_view hash, hash_method method,
+                             error_text &error)
 {
     if (hash.empty() || !is_valid_account_name(hash)) {
         set_error(error, "refusing a new hash that is empty or holds ':' or blanks");
         return store_result::failed;
     }
-    return run_account_edit(path, {user, account_change::set_hash, hash}, error);
+    wiped_buffer prefixed;
+    prefixed.assign(std::string(scheme_of_method(method)) + std::string(hash));
+    return run_account_edit(path, {user, account_change::set_hash, hash, prefixed.view()}, error);
 }
 
 store_result userdb_set_locked(const char *path, std::string_view user, bool locked, error_text &error)
 {
-    return run_account_edit(path, {user, locked ? account_change::lock : account_change::unlock, {}}, error);
+    return run_account_edit(path, {user, locked ? account_change::lock : account_change::unlock, {}, {}}, error);
 }

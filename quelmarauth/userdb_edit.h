@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "diagnostic.h"
+#include "password_hash.h"
 #include "store.h"
 
 // Appends record as a new last line; denied when a line of that name
@@ -16,8 +17,10 @@ store_result userdb_add_account(const char *path, const account_record &record, 
 // Removes the first line that counts for user, line feed included.
 store_result userdb_remove_account(const char *path, std::string_view user, error_text &error);
 
-// Replaces user's hash field by hash, whatever it held.
-store_result userdb_set_hash(const char *path, std::string_view user, std::string_view hash, error_text &error);
+// Replaces user's hash field by hash (made with method), whatever it held;
+// a field that held a {SCHEME} prefix gets the prefix of method.
+store_result userdb_set_hash(const char *path, std::string_view user, std::string_view hash, hash_method method,
+                             error_text &error);
 
 // Puts '!' in front of user's hash, or takes one away.
 store_result userdb_set_locked(const char *path, std::string_view user, bool locked, error_text &error);

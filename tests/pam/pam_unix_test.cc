@@ -14,6 +14,7 @@
 
 #include "crypt_hash.h"
 #include "pam_site.h"
+#include "preload.h"
 #include "private_etc.h"
 #include "syslog_capture.h"
 
@@ -30,6 +31,19 @@ constexpr const char *NEW_PASSWORD = "N3w-Secret.42";
 constexpr const char *UNIX_STACK = "auth required pam_unix.so\n"
                                    "account required pam_unix.so\n"
                                    "password required pam_unix.so yescrypt\n";
+
+// The sanitizer runtime replaces crypt_r with a wrapper that calls the real
+// one it found at start-up; the library opens libcrypt only when it first
+// hashes, so pam_unix's crypt_r would reach a wrapper with nothing behind it.
+// Loaded from the start, libcrypt is there for the wrapper to find.
+std::vector<std::string> sanitizer_env()
+{
+#ifdef __SANITIZE_ADDRESS__
+    return test_support::preload_env({"libcrypt.so.1"});
+#else
+    return {};
+#endif
+}
 
 const std::string GP = std::string(GREETING) + PASS_PLEASE;
 const std::string GPN = GP + NEWPASS_PLEASE;
@@ -117,7 +131,8 @@ TEST(PamUnix, ChangesTheShadowOfACopyOfEtc)
             GTEST_SKIP() << logs.back()->unavailable();
         test_support::run_options run;
         run.argv = {PROGRAM, "--stderr", "-s", SERVICE};
-        run.env = {"QUELMARAUTH_CONFIG=" + config};
+        run.env = sanitizer_env();
+        run.env.push_back("QUELMARAUTH_CONFIG=" + config);
         run.unset_env = {"TCPREMOTEIP", "REMOTE_HOST", "REMOTE_ADDR"};
         run.input = change_input(c.account, c.old_password, NEW_PASSWORD);
         run.child_setup = etc.enter(c.as_user, logs.back()->dev_mounter());

@@ -50,8 +50,12 @@ store_result userdb_lookup(const char *path, const char *user, account_record &r
             set_error(error, "%s: cannot read: %s", path, std::strerror(errno));
             return store_result::failed;
         }
-        // Only a line whose name field is the wanted name is parsed at all.
-        if (found || !possible || line.overlong || userdb_line_name(line.text) != wanted)
+        // Every line's name is compared, the lines after a match and for an
+        // impossible name included, so that the time of a look-up does not
+        // tell where in the file the name stands. Only a line whose name
+        // field is the wanted name is parsed at all.
+        const bool same_name = !line.overlong && userdb_line_name(line.text) == wanted;
+        if (found || !possible || !same_name)
             continue;
         userdb_fields fields;
         if (!parse_userdb_line(line.text, fields))

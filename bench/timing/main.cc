@@ -18,9 +18,10 @@ constexpr std::size_t QUICK_SAMPLES = 30;
 constexpr double TOLD_APART_Z = 3.0;
 
 void usage(std::FILE *out) {
-    std::fputs("usage: zembrovald_timing_bench [--quick] [--samples N]\n"
-               "  --quick      30 samples of each refusal instead of 200, for CI\n"
-               "  --samples N  that many samples of each\n"
+    std::fputs("usage: zembrovald_timing_bench [--quick] [--samples N] [--program PATH]\n"
+               "  --quick         30 samples of each refusal instead of 200, for CI\n"
+               "  --samples N     that many samples of each\n"
+               "  --program PATH  another build of zembrovald, to compare two\n"
                "Exit status: 0 when measured (whatever the verdict), 1 when a refusal\n"
                "could not be measured, 2 on a bad command line.\n",
                out);
@@ -40,6 +41,8 @@ int main(int argc, char **argv) {
         } else if (std::strcmp(argv[i], "--samples") == 0 && i + 1 < argc &&
                    (plan.samples = std::strtoul(argv[i + 1], &end, 10)) > 0 && *end == '\0') {
             ++i;
+        } else if (std::strcmp(argv[i], "--program") == 0 && i + 1 < argc) {
+            plan.program = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             usage(stdout);
             return 0;

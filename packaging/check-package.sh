@@ -47,6 +47,7 @@ for path in \
     grep -qx "$path" "$work/files" || fail "missing $path"
 done
 grep -Eq '^/usr/lib/[^/]+/libquelmarauth\.so\.1$' "$work/files" || fail "missing libquelmarauth.so.1"
+grep -Eq '^/usr/lib/[^/]+/quelmarauth/pam\.so$' "$work/files" || fail "missing the pam store module"
 if grep -E 'bench|test|demo|ensure-packages|/usr/local|/usr/etc' "$work/files"; then
     fail "files that do not belong in the package"
 fi
@@ -66,6 +67,38 @@ if command -v mandoc >/dev/null; then
         zcat "$page" | mandoc -T lint -W warning || fail "mandoc finds fault with $page"
     done
 fi
+
+# Store modules are opened only when a configuration names their backend:
+# a library that only modules need (libpam0g for pam.so, ...) is suggested,
+# never a dependency of every site.
+suggests=$(dpkg-deb -f "$deb" Suggests)
+names_package() { echo "$1" | grep -Eq "(^|, )$2( |,|$)"; }
+needed() { objdump -p "$1" | awk '$1 == "NEEDED" { print $2 }'; }
+# The installed package that holds a library; this one for its own.
+package_of() {
+    if [ -n "$(find "$root" -name "$1" -print -quit)" ]; then
+        echo zembrovald
+    else
+        dpkg -S "*/$1" 2>/dev/null | head -n 1 | cut -d: -f1
+    fi
+}
+core_packages=$(for file in "$program" "$root/usr/sbin/quelmarauth" "$library"; do needed "$file"; done |
+    sort -u | while read -r soname; do package_of "$soname"; done)
+modules=0
+for module in "$root"/usr/lib/*/quelmarauth/*.so; do
+    modules=$((modules + 1))
+    for soname in $(needed "$module"); do
+        package=$(package_of "$soname")
+        [ -n "$package" ] || fail "no installed package holds $soname, which $(basename "$module") needs"
+        [ "$package" != zembrovald ] || continue
+        echo "$core_packages" | grep -qx "$package" && continue
+        ! names_package "$depends" "$package" ||
+            fail "Depends names $package, which only $(basename "$module") needs: $depends"
+        names_package "$suggests" "$package" ||
+            fail "Suggests lacks $package, which $(basename "$module") needs: $suggests"
+    done
+done
+[ "$modules" -gt 0 ] || fail "no store modules in the package"
 
 # A full change from the extracted files: the program, its library (not one
 # installed on this machine) and the sample configuration as shipped.

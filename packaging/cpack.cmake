@@ -45,11 +45,18 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "protocol. A super-server (tcpserver, xinetd, systemd socket units, stunnel\n"
   "for TLS) starts one process per connection. Passwords are checked and\n"
   "changed through the included account library libquelmarauth: crypt(3)\n"
-  "hashes and a locked, atomic rewrite of the account file.")
+  "hashes and a locked, atomic rewrite of the account file, or the system's\n"
+  "accounts through PAM, or an SQLite or PostgreSQL database. Each of these\n"
+  "stores is a module opened only when the configuration names it; the\n"
+  "libraries only the modules need are suggested, not required.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# CPack's own dpkg-shlibdeps run would make every store module's library a
+# Depends; package-dependencies.cmake makes them Suggests instead.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/package-dependencies.cmake)
+set(CPACK_ZEMBROVALD_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/quelmarauth)
 # libcrypt is opened with dlopen on first use, so dpkg-shlibdeps cannot see it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcrypt1")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ucspi-tcp | xinetd, stunnel4")

@@ -378,7 +378,7 @@ template <std::size_t... SLOTS>
 void bind_slot(std::size_t slot, store_ops &ops, store_admin_ops &admin, std::index_sequence<SLOTS...>)
 {
     const quelmarauth_store_module &module = *module_in_slot(slot).module;
-    ((SLOTS == slot ? (bind_one<SLOTS>(module, ops, admin), true) : false), ...);
+    ((SLOTS == slot ? bind_one<SLOTS>(module, ops, admin) : void()), ...);
 }
 
 } // namespace

@@ -32,7 +32,7 @@ int pg_add(const quelmarauth_store_call *call, const quelmarauth_store_record *r
         case row_change::one:
             return QUELMARAUTH_STORE_OK;
         case row_change::taken:
-            sql_error(error, error_size, "an account named %s exists", record->name);
+            sql_error(error, error_size, "account %s exists", record->name);
             return QUELMARAUTH_STORE_DENIED;
         case row_change::none:
             sql_error(error, error_size, "the insert query added no account named %s", record->name);
@@ -59,7 +59,7 @@ int pg_remove(const quelmarauth_store_call *call, const char *user, char *error,
         case row_change::one:
             return QUELMARAUTH_STORE_OK;
         case row_change::none:
-            sql_error(error, error_size, "no account named %s", user);
+            sql_error(error, error_size, "no account %s", user);
             return QUELMARAUTH_STORE_DENIED;
         case row_change::many:
         case row_change::taken:

@@ -97,9 +97,10 @@ bool pg_site::set_hash(const std::string &name, const std::string &hash)
 
 void pg_site::write_config(const std::string &text) const { test_support::write_file(config_path(), text); }
 
-std::string pg_site::section(const std::string &extra, const std::string &name) const
+std::string pg_site::section(const std::string &extra, const std::string &connect) const
 {
-    return "[" + name + "]\nbackend = postgresql\nconnect = " + conninfo() + "\n" + CHEAP_HASH + extra;
+    return "[*]\nbackend = postgresql\nconnect = " + (connect.empty() ? conninfo() : connect) + "\n" + CHEAP_HASH +
+           extra;
 }
 
 test_support::run_options pg_site::run(const std::vector<std::string> &args, const std::string &input,

@@ -69,8 +69,9 @@ class pg_site {
     // Replaces the configuration; the default is "[*] backend = postgresql,
     // connect = <this database>" with CHEAP_HASH.
     void write_config(const std::string &text) const;
-    // The default section's lines, with extra keys after them.
-    [[nodiscard]] std::string section(const std::string &extra = "", const std::string &name = "*") const;
+    // The default section's lines, with extra keys after them; connect, when
+    // given, in place of this site's.
+    [[nodiscard]] std::string section(const std::string &extra = "", const std::string &connect = "") const;
 
     // The program with args and input against this site's configuration.
     [[nodiscard]] test_support::run_options run(const std::vector<std::string> &args, const std::string &input,

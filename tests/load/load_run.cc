@@ -184,8 +184,12 @@ long median_of(std::vector<long> values) {
     return values[values.size() / 2];
 }
 
-// Matches each connection to its run's record by the client's port (in
-// order, for a port used twice) and checks how every run ended.
+// Matches each connection to its run's record by the client's port and
+// checks how every run ended. The kernel may hand a port out again on the
+// loopback while the run of its last connection still pauses, so records
+// are not written in the order of their connections; but a port's next
+// connection begins only after its last one read the greeting, so their
+// runs' start times are in the order of their connections.
 void judge_records(soak &run, const std::vector<run_record> &records, load_result &result) {
     std::map<int, std::vector<const run_record *>> by_port;
     for (const run_record &record : records) {
@@ -196,6 +200,11 @@ void judge_records(soak &run, const std::vector<run_record> &records, load_resul
             ++result.exits_1;
         else
             ++result.exits_other;
+    }
+    for (auto &[port, mine] : by_port) {
+        std::sort(mine.begin(), mine.end(), [](const run_record *a, const run_record *b) {
+            return a->start_us < b->start_us;
+        });
     }
     std::map<int, std::size_t> used;
     std::array<std::vector<double>, KIND_COUNT> run_ms;

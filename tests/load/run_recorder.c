@@ -1,6 +1,7 @@
 /* run_recorder.c: sits between the super-server and the program and appends
  * one line per run to a record file: the client's port (TCPREMOTEPORT), the
- * program's wait status, its peak resident memory and how long it ran. A
+ * program's wait status, its peak resident memory, how long it ran and when
+ * it started (CLOCK_MONOTONIC, shared by every process of the machine). A
  * super-server reaps its children itself, so this is the one place where a
  * soak can see how each run ended.
  *
@@ -58,10 +59,10 @@ int main(int argc, char **argv) {
     }
     const long long elapsed_us = now_us() - start;
     const char *port = getenv("TCPREMOTEPORT");
-    char line[160];
-    const int length =
-        snprintf(line, sizeof line, "port=%s status=%d maxrss_kib=%ld elapsed_us=%lld\n",
-                 port != NULL ? port : "0", status, usage.ru_maxrss, elapsed_us);
+    char line[200];
+    const int length = snprintf(
+        line, sizeof line, "port=%s status=%d maxrss_kib=%ld elapsed_us=%lld start_us=%lld\n",
+        port != NULL ? port : "0", status, usage.ru_maxrss, elapsed_us, start);
     /* One write of a short line to an O_APPEND file: records of runs that end
      * together never interleave. */
     if (length > 0 && write(record, line, (size_t)length) != length)

@@ -12,9 +12,10 @@
 namespace load {
 
 bool parse_run_record(const std::string &line, run_record &record) {
-    return std::sscanf(line.c_str(), "port=%d status=%d maxrss_kib=%ld elapsed_us=%lld",
-                       &record.port, &record.wait_status, &record.max_rss_kib,
-                       &record.elapsed_us) == 4;
+    return std::sscanf(line.c_str(),
+                       "port=%d status=%d maxrss_kib=%ld elapsed_us=%lld start_us=%lld",
+                       &record.port, &record.wait_status, &record.max_rss_kib, &record.elapsed_us,
+                       &record.start_us) == 5;
 }
 
 void run_records::read_new() {

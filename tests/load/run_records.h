@@ -16,6 +16,7 @@ struct run_record {
     int wait_status = 0; // as wait4 gave it
     long max_rss_kib = 0;
     long long elapsed_us = 0;
+    long long start_us = 0; // CLOCK_MONOTONIC when the run began
 };
 
 // Parses one record line; false when it is not one.

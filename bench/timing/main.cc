@@ -70,13 +70,15 @@ int main(int argc, char **argv) {
         return 1;
     }
     const timing::probe_figures &unknown = result.probes[timing::UNKNOWN_NAME];
-    std::printf("\n%-32s %9s %9s %9s %8s %8s\n", "refusal", "median ms", "p10 ms", "p90 ms",
-                "ratio", "z");
+    std::printf("\n%-32s %9s %9s %9s %8s %8s %8s\n", "refusal", "median ms", "p10 ms", "p90 ms",
+                "ratio", "paired", "z");
     bool told_apart = false;
     for (const timing::probe_figures &probe : result.probes) {
         const double z = timing::rank_sum_z(probe.samples_ms, unknown.samples_ms);
-        std::printf("%-32s %9.2f %9.2f %9.2f %8.3f %8.2f\n", probe.what.c_str(), probe.median_ms,
-                    probe.p10_ms, probe.p90_ms, probe.median_ms / unknown.median_ms, z);
+        std::printf("%-32s %9.2f %9.2f %9.2f %8.3f %8.3f %8.2f\n", probe.what.c_str(),
+                    probe.median_ms, probe.p10_ms, probe.p90_ms,
+                    probe.median_ms / unknown.median_ms,
+                    timing::median_paired_ratio(probe.samples_ms, unknown.samples_ms), z);
         told_apart = told_apart || std::fabs(z) > TOLD_APART_Z;
     }
     for (std::size_t a = 1; a < timing::PROBE_COUNT; ++a) {
@@ -88,8 +90,9 @@ int main(int argc, char **argv) {
                         result.probes[b].what.c_str(), z);
         }
     }
-    std::printf("\nratio: median against the unknown name; z: rank-sum statistic against it "
-                "(|z| > %.0f: can be told apart)\n",
+    std::printf("\nratio: median against the unknown name's; paired: median of the ratios "
+                "within a round; z: rank-sum statistic against the unknown name (|z| > %.0f: can "
+                "be told apart)\n",
                 TOLD_APART_Z);
     std::printf("verdict: %s\n", told_apart ? "some refusals CAN be told apart by time"
                                             : "the refusals cannot be told apart by time");

@@ -93,14 +93,20 @@ timing_result time_refusals(const timing_plan &plan) {
     // One unmeasured round first: the first runs pay for cold caches.
     for (std::size_t round = 0; round <= plan.samples; ++round) {
         std::shuffle(order.begin(), order.end(), random);
+        std::array<double, PROBE_COUNT> taken{};
+        bool whole = true;
         for (const std::size_t p : order) {
             std::string fault;
-            const double ms = one_sample(server.port(), names[p], fault);
-            if (ms < 0) {
+            taken[p] = one_sample(server.port(), names[p], fault);
+            if (taken[p] < 0) {
                 result.faults.push_back(fault);
-            } else if (round > 0) {
-                result.probes[p].samples_ms.push_back(ms);
+                whole = false;
             }
+        }
+        // A round counts whole or not at all, so that the samples of one
+        // index were taken together.
+        for (std::size_t p = 0; round > 0 && whole && p < PROBE_COUNT; ++p) {
+            result.probes[p].samples_ms.push_back(taken[p]);
         }
     }
     for (probe_figures &probe : result.probes) {
@@ -111,6 +117,18 @@ timing_result time_refusals(const timing_plan &plan) {
         probe.p90_ms = percentile(sorted, 0.9);
     }
     return result;
+}
+
+double median_paired_ratio(const std::vector<double> &a, const std::vector<double> &b) {
+    if (a.size() != b.size() || a.empty()) {
+        return 0;
+    }
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ratios.push_back(a[i] / b[i]);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    return percentile(ratios, 0.5);
 }
 
 double rank_sum_z(const std::vector<double> &a, const std::vector<double> &b) {

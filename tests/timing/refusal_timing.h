@@ -25,7 +25,7 @@ struct timing_plan {
 
 struct probe_figures {
     std::string what;
-    std::vector<double> samples_ms;
+    std::vector<double> samples_ms; // one per round, in the order of the rounds
     double median_ms = 0, p10_ms = 0, p90_ms = 0;
 };
 
@@ -39,6 +39,11 @@ struct timing_result {
 // fresh random order, so that a change in the machine's speed moves all
 // probes alike.
 timing_result time_refusals(const timing_plan &plan);
+
+// The median over the rounds of a's sample divided by b's sample of the same
+// round: a slow spell of the machine slows both halves of a pair, so this
+// holds steadier than a ratio of medians. 0 when the counts differ.
+double median_paired_ratio(const std::vector<double> &a, const std::vector<double> &b);
 
 // The rank-sum statistic of two samples (Mann-Whitney U, normal
 // approximation): how many standard deviations apart their ranks lie.

@@ -3,8 +3,11 @@
 // process's /proc/PID/maps after the library has served a login.
 #include <sys/types.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "pg_site.h"
 #include "tcp_service.h"
@@ -12,13 +15,20 @@
 namespace pg_test {
 namespace {
 
-// The program tcpserver started for the one open connection.
+// The program tcpserver started for the one open connection. The program
+// its start-up probe started may still be ending: wait until it has gone.
 pid_t only_child(pid_t server)
 {
-    std::ifstream children("/proc/" + std::to_string(server) + "/task/" + std::to_string(server) + "/children");
-    pid_t child = -1;
-    children >> child;
-    return child;
+    for (int i = 0; i < 500; ++i) {
+        std::ifstream list("/proc/" + std::to_string(server) + "/task/" + std::to_string(server) + "/children");
+        std::vector<pid_t> children;
+        for (pid_t child = 0; list >> child;)
+            children.push_back(child);
+        if (children.size() == 1)
+            return children[0];
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
 }
 
 // The maps of the program serving a client that has logged in.

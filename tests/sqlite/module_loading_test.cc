@@ -3,8 +3,11 @@
 // live process, between its login and its change.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <thread>
 
 #include "sqlite_site.h"
 #include "store_fixture.h"
@@ -22,12 +25,22 @@ std::string read_whole(const std::string &path) {
     return text.str();
 }
 
-// The memory map of the one program tcpserver has started.
+// The memory map of the one program tcpserver has started. Its probe for a
+// listening port starts a program too, which ends at once on end of input
+// (slowly under the sanitizers): wait until only the client's remains.
 std::string maps_of_child(pid_t server) {
-    const std::string children =
-        read_whole("/proc/" + std::to_string(server) + "/task/" + std::to_string(server) + "/children");
-    const std::string pid = children.substr(0, children.find(' '));
-    return pid.empty() ? "" : read_whole("/proc/" + pid + "/maps");
+    const std::string children_path =
+        "/proc/" + std::to_string(server) + "/task/" + std::to_string(server) + "/children";
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::istringstream children(read_whole(children_path));
+        std::vector<std::string> pids{std::istream_iterator<std::string>(children),
+                                      std::istream_iterator<std::string>()};
+        if (pids.size() == 1) {
+            return read_whole("/proc/" + pids[0] + "/maps");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return "";
 }
 
 TEST(SqliteModuleLoading, OnlyASqliteSiteMapsLibsqlite3) {

@@ -29,10 +29,12 @@ std::string restricted_log(const std::string &user) {
     return "attempt to change password for a restricted or non-existant uid " + user + "\n";
 }
 
-// The reply came at once and the process ended 3 s after it, or at once.
+// The process ended 3 s after its last reply, or without that pause. The
+// bounds are wide apart: under the sanitizers on a busy machine a process
+// can take two seconds to exit.
 testing::AssertionResult paused(const run_result &r, bool expected) {
     const double quiet = std::chrono::duration<double>(r.quiet_before_end()).count();
-    if (expected ? quiet >= 2.5 && quiet < 10 : quiet < 1.5) {
+    if (expected ? quiet >= 2.9 && quiet < 10 : quiet < 2.5) {
         return testing::AssertionSuccess();
     }
     return testing::AssertionFailure() << "quiet for " << quiet << " s before the end";

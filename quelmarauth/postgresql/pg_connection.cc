@@ -25,6 +25,17 @@ struct kept_connection {
     std::string conninfo;
     unsigned seconds = 0;
     pid_t pid = 0;
+
+    kept_connection() = default;
+    kept_connection(const kept_connection &) = delete;
+    kept_connection &operator=(const kept_connection &) = delete;
+    // At exit (or when the module is unloaded) the server is told goodbye
+    // rather than left to find a dropped socket.
+    ~kept_connection()
+    {
+        if (connection != nullptr && pid == getpid())
+            PQfinish(connection);
+    }
 };
 
 kept_connection &kept()

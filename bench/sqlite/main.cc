@@ -14,10 +14,12 @@
 #include "report.h"
 #include "sqlite_fixture.h"
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -29,17 +31,24 @@ inline constexpr double GROWTH_BOUND = 1.2;
 inline constexpr const char *BARE_ACCOUNT = "bare";
 inline constexpr const char *BARE_HASHES[2] = {"$6$rounds=1000$bare.salt.one$bare", "$6$rounds=1000$bare.salt.two$bare"};
 
-struct size_plan {
-    std::size_t accounts;
-    int runs;
-};
+// One database size: its folder, configuration and samples.
+struct size_run {
+    explicit size_run(const char *base, std::size_t count) : accounts(count), folder(base) {}
 
-struct size_figures {
-    double beyond_ms = 0;
+    std::size_t accounts;
+    bench_folder folder;
+    char config[PATH_MAX]{};
+    char database[PATH_MAX]{};
+    char stored[2][HASH_SIZE]{};
+    long long bytes = 0;
+    double fill_ms = 0;
+    std::vector<double> change_ms;
+    std::vector<double> bare_ms;
+    std::vector<double> hash_ms;
 };
 
 bool run_bare_update(const char *database, int run, child_result &result) {
-    const char *const argv[] = {BARE_UPDATE_PATH, database,           BARE_ACCOUNT, BARE_HASHES[(run + 1) % 2],
+    const char *const argv[] = {BARE_UPDATE_PATH,     database, BARE_ACCOUNT, BARE_HASHES[(run + 1) % 2],
                                 BARE_HASHES[run % 2], nullptr};
     if (!run_child(argv, "", spawn_style::spawned, result) || !exited_with(result, 0)) {
         std::fprintf(stderr, "zembrovald_sqlite_bench: %s failed (status %d)\n", BARE_UPDATE_PATH,
@@ -49,94 +58,111 @@ bool run_bare_update(const char *database, int run, child_result &result) {
     return true;
 }
 
-bool measure_size(const char *base, const size_plan &plan, size_figures &figures) {
-    bench_folder folder(base);
+bool prepare_size(size_run &size) {
     char filler[HASH_SIZE];
-    char stored[2][HASH_SIZE];
-    char database[PATH_MAX];
     // The filler's hash is never checked; yescrypt's gives rows of a
     // realistic length.
-    if (!folder.ok() || !use_sqlite_config(folder, CHEAP_SHA512CRYPT) ||
+    if (!size.folder.ok() || !write_sqlite_config(size.folder, CHEAP_SHA512CRYPT, size.config) ||
         !make_hash(YESCRYPT, "filler-password", filler) ||
-        !make_hash(CHEAP_SHA512CRYPT, old_password_of(0), stored[0]) ||
-        !make_hash(CHEAP_SHA512CRYPT, old_password_of(1), stored[1]) || !folder.file(DATABASE_NAME, database)) {
-        std::fprintf(stderr, "zembrovald_sqlite_bench: cannot set up a folder and hashes under %s\n", base);
+        !make_hash(CHEAP_SHA512CRYPT, old_password_of(0), size.stored[0]) ||
+        !make_hash(CHEAP_SHA512CRYPT, old_password_of(1), size.stored[1]) ||
+        !size.folder.file(DATABASE_NAME, size.database)) {
+        std::fprintf(stderr, "zembrovald_sqlite_bench: cannot set up a folder and hashes\n");
         return false;
     }
-    const tail_account tail[] = {{"bench", stored[0]}, {BARE_ACCOUNT, BARE_HASHES[0]}};
+    const tail_account tail[] = {{"bench", size.stored[0]}, {BARE_ACCOUNT, BARE_HASHES[0]}};
     const std::int64_t fill_start = now_ns();
-    const long long bytes = write_database(folder, plan.accounts - 2, filler, tail, 2);
-    const double fill_ms = ms_between(fill_start, now_ns());
-    if (bytes == 0) {
-        std::fprintf(stderr, "zembrovald_sqlite_bench: cannot make a database in %s\n", folder.path);
+    size.bytes = write_database(size.folder, size.accounts - 2, filler, tail, 2);
+    size.fill_ms = ms_between(fill_start, now_ns());
+    if (size.bytes == 0) {
+        std::fprintf(stderr, "zembrovald_sqlite_bench: cannot make a database in %s\n", size.folder.path);
         return false;
     }
-
-    std::vector<double> change_ms;
-    std::vector<double> bare_ms;
-    std::vector<double> hash_ms;
-    // Run 0 warms the page cache and is not counted; the two kinds of run
-    // take turns, so that a drift of the machine moves both alike.
-    for (int run = 0; run <= plan.runs; ++run) {
-        child_result change;
-        child_result bare;
-        if (!run_change(run, spawn_style::spawned, change) || !run_bare_update(database, run, bare))
-            return false;
-        const double hashes = time_change_hashes_ms(CHEAP_SHA512CRYPT, old_password_of(run), stored[run % 2]);
-        if (hashes < 0) {
-            std::fprintf(stderr, "zembrovald_sqlite_bench: libxcrypt refused a hash\n");
-            return false;
-        }
-        if (run == 0)
-            continue;
-        change_ms.push_back(change.wall_ms);
-        bare_ms.push_back(bare.wall_ms);
-        hash_ms.push_back(hashes);
-    }
-
-    const double change = median_of(change_ms);
-    const double bare = median_of(bare_ms);
-    const double hashes = median_of(hash_ms);
-    figures.beyond_ms = change - hashes;
-    char accounts[32];
-    with_separators(plan.accounts, accounts);
-    note("%s accounts (%.1f MB, made in %.0f ms, %d runs): change %.2f ms, its 3 hashes %.2f ms, "
-         "beyond them %.2f ms; bare update process %.2f ms",
-         accounts, static_cast<double>(bytes) / 1e6, fill_ms, plan.runs, change, hashes, figures.beyond_ms, bare);
-
-    report_row row{};
-    format_field(row.goal, sizeof row.goal, "sqlite change beyond hashes, %s accounts", accounts);
-    format_field(row.measured, sizeof row.measured, "%.2f ms", figures.beyond_ms);
-    format_field(row.baseline, sizeof row.baseline, "%.2f ms (bare update process)", bare);
-    row.ratio = figures.beyond_ms / bare;
-    row.bound = BEYOND_BOUND;
-    row.direction = better::lower;
-    add_row(row);
     return true;
 }
 
+// One change through the program and one bare update on this size's
+// database, and this process's time for the change's hashes.
+bool measure_once(size_run &size, int run) {
+    child_result change;
+    child_result bare;
+    if (::setenv("QUELMARAUTH_CONFIG", size.config, 1) != 0 || !run_change(run, spawn_style::spawned, change) ||
+        !run_bare_update(size.database, run, bare))
+        return false;
+    const double hashes = time_change_hashes_ms(CHEAP_SHA512CRYPT, old_password_of(run), size.stored[run % 2]);
+    if (hashes < 0) {
+        std::fprintf(stderr, "zembrovald_sqlite_bench: libxcrypt refused a hash\n");
+        return false;
+    }
+    // Run 0 warms the page cache and is not counted.
+    if (run > 0) {
+        size.change_ms.push_back(change.wall_ms);
+        size.bare_ms.push_back(bare.wall_ms);
+        size.hash_ms.push_back(hashes);
+    }
+    return true;
+}
+
+double report_size(const size_run &size, int runs) {
+    const double change = median_of(size.change_ms);
+    const double bare = median_of(size.bare_ms);
+    const double hashes = median_of(size.hash_ms);
+    const double beyond = change - hashes;
+    char accounts[32];
+    with_separators(size.accounts, accounts);
+    note("%s accounts (%.1f MB, made in %.0f ms, %d runs): change %.2f ms, its 3 hashes %.2f ms, "
+         "beyond them %.2f ms; bare update process %.2f ms",
+         accounts, static_cast<double>(size.bytes) / 1e6, size.fill_ms, runs, change, hashes, beyond, bare);
+
+    report_row row{};
+    format_field(row.goal, sizeof row.goal, "sqlite change beyond hashes, %s accounts", accounts);
+    format_field(row.measured, sizeof row.measured, "%.2f ms", beyond);
+    format_field(row.baseline, sizeof row.baseline, "%.2f ms (bare update process)", bare);
+    row.ratio = beyond / bare;
+    row.bound = BEYOND_BOUND;
+    row.direction = better::lower;
+    add_row(row);
+    return beyond;
+}
+
 bool bench_sqlite_change(const char *base, bool quick) {
-    static constexpr size_plan FULL[] = {{1000, 41}, {100'000, 21}, {1'000'000, 11}};
+    static constexpr std::size_t FULL[] = {1000, 100'000, 1'000'000};
     // Making a million rows takes longer than a quick run may.
-    static constexpr size_plan QUICK[] = {{1000, 9}, {100'000, 5}};
-    const std::span<const size_plan> plans = quick ? std::span<const size_plan>(QUICK) : std::span<const size_plan>(FULL);
-    std::printf("sqlite store: one successful change beyond its hashes (%s, %lu rounds; medians)\n",
+    static constexpr std::size_t QUICK[] = {1000, 100'000};
+    const std::span<const std::size_t> counts =
+        quick ? std::span<const std::size_t>(QUICK) : std::span<const std::size_t>(FULL);
+    const int runs = quick ? 9 : 41;
+    std::printf("sqlite store: one successful change beyond its hashes (%s, %lu rounds; sizes and the bare "
+                "update take turns; medians)\n",
                 CHEAP_SHA512CRYPT.config_name, CHEAP_SHA512CRYPT.cost);
     std::fflush(stdout);
-    std::vector<size_figures> figures(plans.size());
-    for (std::size_t i = 0; i < plans.size(); ++i)
-        if (!measure_size(base, plans[i], figures[i]))
+    std::vector<std::unique_ptr<size_run>> sizes;
+    for (const std::size_t count : counts) {
+        sizes.push_back(std::make_unique<size_run>(base, count));
+        if (!prepare_size(*sizes.back()))
             return false;
+    }
+    // Every size in turn within each run, so that a drift of the machine's
+    // load or of the disk moves all of them alike.
+    for (int run = 0; run <= runs; ++run)
+        for (const auto &size : sizes)
+            if (!measure_once(*size, run))
+                return false;
+
+    std::vector<double> beyond;
+    for (const auto &size : sizes)
+        beyond.push_back(report_size(*size, runs));
 
     char smallest[32];
     char largest[32];
-    with_separators(plans.front().accounts, smallest);
-    with_separators(plans.back().accounts, largest);
+    with_separators(counts.front(), smallest);
+    with_separators(counts.back(), largest);
     report_row row{};
-    format_field(row.goal, sizeof row.goal, "sqlite change beyond hashes, %s against %s accounts", largest, smallest);
-    format_field(row.measured, sizeof row.measured, "%.2f ms", figures.back().beyond_ms);
-    format_field(row.baseline, sizeof row.baseline, "%.2f ms", figures.front().beyond_ms);
-    row.ratio = figures.back().beyond_ms / figures.front().beyond_ms;
+    format_field(row.goal, sizeof row.goal, "sqlite change beyond hashes, %s against %s accounts", largest,
+                 smallest);
+    format_field(row.measured, sizeof row.measured, "%.2f ms", beyond.back());
+    format_field(row.baseline, sizeof row.baseline, "%.2f ms", beyond.front());
+    row.ratio = beyond.back() / beyond.front();
     row.bound = GROWTH_BOUND;
     row.direction = better::lower;
     add_row(row);

@@ -2,10 +2,11 @@
 #include "sqlite_fixture.h"
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -45,8 +46,7 @@ bool fill(sqlite3 *db, std::size_t filler_count, const char *filler_hash, const 
 
 } // namespace
 
-bool use_sqlite_config(const bench_folder &folder, const hash_method &method) {
-    char config_path[PATH_MAX];
+bool write_sqlite_config(const bench_folder &folder, const hash_method &method, char (&config_path)[PATH_MAX]) {
     char database_path[PATH_MAX];
     if (!folder.file("quelmarauth.conf", config_path) || !folder.file(DATABASE_NAME, database_path))
         return false;
@@ -56,9 +56,7 @@ bool use_sqlite_config(const bench_folder &folder, const hash_method &method) {
     std::fprintf(config, "[*]\nbackend = sqlite\ndatabase = %s\nhash = %s\n", database_path, method.config_name);
     if (method.cost != 0)
         std::fprintf(config, "cost = %lu\n", method.cost);
-    if (std::fclose(config) != 0)
-        return false;
-    return ::setenv("QUELMARAUTH_CONFIG", config_path, 1) == 0;
+    return std::fclose(config) == 0;
 }
 
 long long write_database(const bench_folder &folder, std::size_t filler_count, const char *filler_hash,
@@ -74,8 +72,14 @@ long long write_database(const bench_folder &folder, std::size_t filler_count, c
                                  nullptr) == SQLITE_OK &&
                     fill(db, filler_count, filler_hash, tail, tail_count);
     sqlite3_close(db);
+    // On disk before anything is measured, so that no run pays for
+    // flushing the filling.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const bool flushed = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
     struct stat status {};
-    if (!ok || ::stat(path, &status) != 0)
+    if (!ok || !flushed || ::stat(path, &status) != 0)
         return 0;
     return static_cast<long long>(status.st_size);
 }

@@ -10,9 +10,9 @@
 inline constexpr const char *DATABASE_NAME = "accounts.db";
 
 // Writes a configuration for backend = sqlite on folder's database (method
-// and cost for new hashes) and points QUELMARAUTH_CONFIG of this process, and
-// so of its children, at it.
-[[nodiscard]] bool use_sqlite_config(const bench_folder &folder, const hash_method &method);
+// and cost for new hashes) into config_path.
+[[nodiscard]] bool write_sqlite_config(const bench_folder &folder, const hash_method &method,
+                                       char (&config_path)[PATH_MAX]);
 
 // Makes folder's database with filler_count accounts sharing filler_hash,
 // then the tail accounts. Returns the size of the file in bytes, 0 on failure.

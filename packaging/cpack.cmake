@@ -20,7 +20,10 @@ endforeach()
 add_custom_target(man_pages ALL DEPENDS ${ZEMBROVALD_MAN_OUTPUTS})
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/deploy/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/README.md
+  ${PROJECT_SOURCE_DIR}/deploy/sqlite-accounts.sql
+  ${PROJECT_SOURCE_DIR}/deploy/postgresql-accounts.sql
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(DIRECTORY
     ${PROJECT_SOURCE_DIR}/deploy/tcpserver
     ${PROJECT_SOURCE_DIR}/deploy/xinetd

@@ -47,7 +47,7 @@ int print_report() {
         const report_row &row = rows[i];
         const bool passes = row_passes(row);
         misses += passes ? 0 : 1;
-        std::printf("| %s | %s | %s | %.3fx | %s %.1fx | %s |\n", row.goal, row.measured,
+        std::printf("| %s | %s | %s | %.3fx | %s %.2fx | %s |\n", row.goal, row.measured,
                     row.baseline, row.ratio,
                     row.direction == better::lower ? "<=" : ">=", row.bound,
                     passes ? "PASS" : "MISS");

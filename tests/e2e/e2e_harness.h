@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogue_text.h"
 #include "process_runner.h"
 #include "store_fixture.h"
 
@@ -26,21 +27,7 @@ inline constexpr const char *GETPWNAM_PROBE = GETPWNAM_PROBE_PROGRAM;
 inline constexpr const char *GETPWNAM_FAIL_SHIM = GETPWNAM_FAIL_SHIM_LIBRARY;
 
 // Replies, byte for byte.
-inline constexpr const char *GREETING = "200 zembrovald v1.1.2 hello, who are you?\r\n";
-inline constexpr const char *PASS_PLEASE = "200 Your password please.\r\n";
-inline constexpr const char *NEWPASS_PLEASE = "200 Your new password please.\r\n";
-inline constexpr const char *CHANGED = "200 Password changed, thank-you.\r\n";
-inline constexpr const char *BYE = "200 Bye.\r\n";
-inline constexpr const char *USER_TOO_LONG = "500 Username too long (max 64).\r\n";
-inline constexpr const char *USER_REQUIRED = "500 Username required.\r\n";
-inline constexpr const char *PASS_TOO_LONG = "500 Password length exceeded (max 128).\r\n";
-inline constexpr const char *PASS_REQUIRED = "500 Password required.\r\n";
-inline constexpr const char *WRONG_OLD = "500 Old password is incorrect or user not found.\r\n";
-inline constexpr const char *SERVER_ERROR = "500 Server error, password not changed.\r\n";
-inline constexpr const char *NEWPASS_REQUIRED = "500 New password required.\r\n";
-inline constexpr const char *NEWPASS_SPACES = "500 New password must not contain spaces.\r\n";
-inline constexpr const char *RESTRICTED = "500 Restricted or non-existant uid.\r\n";
-inline constexpr const char *QUIT_REQUIRED = "500 Quit required.\r\n";
+using namespace test_support::replies;
 
 inline constexpr const char *INVALID_COMMAND_LINE = "Invalid command line, see --help\n";
 inline constexpr const char *VERSION_LINE = "zembrovald 1.1.2\n";

@@ -5,11 +5,14 @@
 #include <cstring>
 #include <optional>
 
+#include "dialogue_text.h"
+
 namespace fault {
 
 namespace {
 
 using namespace std::chrono_literals;
+using namespace test_support::replies;
 using test_support::run_options;
 using test_support::run_result;
 using test_support::store_fixture;
@@ -18,12 +21,6 @@ constexpr const char *OLD_PASSWORD = "alice-secret";
 constexpr const char *NEXT_PASSWORD = "next-secret";
 constexpr int FILLER_ACCOUNTS = 800;
 
-constexpr const char *GREETING = "200 zembrovald v1.1.2 hello, who are you?\r\n";
-constexpr const char *PASS_PLEASE = "200 Your password please.\r\n";
-constexpr const char *NEWPASS_PLEASE = "200 Your new password please.\r\n";
-constexpr const char *SERVER_ERROR = "500 Server error, password not changed.\r\n";
-constexpr const char *CHANGED = "200 Password changed, thank-you.\r\n";
-constexpr const char *BYE = "200 Bye.\r\n";
 
 constexpr int LOG_AUTHPRIV_ERR = 83;    // authpriv (80) + err (3)
 constexpr int LOG_AUTHPRIV_NOTICE = 85; // authpriv (80) + notice (5)

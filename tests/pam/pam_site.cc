@@ -14,12 +14,6 @@ constexpr const char *STANDARD_PASSWD = "alice:x:1001:1001::/home/alice:/bin/sh\
 
 } // namespace
 
-std::string change_input(const std::string &user, const std::string &old_password,
-                         const std::string &new_password)
-{
-    return "user " + user + "\npass " + old_password + "\nnewpass " + new_password + "\nquit\n";
-}
-
 std::string matrix_stack(const std::string &matrix_path, const std::string &options)
 {
     std::string lines;

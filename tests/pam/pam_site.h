@@ -7,26 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "dialogue_text.h"
 #include "process_runner.h"
 #include "temp_dir.h"
 
 namespace pam_test {
 
+using namespace test_support::replies;
+
 inline constexpr const char *PROGRAM = ZEMBROVALD_PROGRAM;
 
-// Replies, byte for byte.
-inline constexpr const char *GREETING = "200 zembrovald v1.1.2 hello, who are you?\r\n";
-inline constexpr const char *PASS_PLEASE = "200 Your password please.\r\n";
-inline constexpr const char *NEWPASS_PLEASE = "200 Your new password please.\r\n";
-inline constexpr const char *CHANGED = "200 Password changed, thank-you.\r\n";
-inline constexpr const char *BYE = "200 Bye.\r\n";
-inline constexpr const char *WRONG_OLD = "500 Old password is incorrect or user not found.\r\n";
-inline constexpr const char *SERVER_ERROR = "500 Server error, password not changed.\r\n";
-inline constexpr const char *RESTRICTED = "500 Restricted or non-existant uid.\r\n";
 
-// The client's lines of a whole change, quit included.
-std::string change_input(const std::string &user, const std::string &old_password,
-                         const std::string &new_password);
+using test_support::change_input;
 
 // A module line for every type (auth, account, password), or for one.
 std::string matrix_stack(const std::string &matrix_path, const std::string &options = "");

@@ -41,12 +41,6 @@ std::string or_null(const std::string &text) { return text.empty() ? NULL_TEXT :
 
 } // namespace
 
-std::string change_input(const std::string &user, const std::string &old_password,
-                         const std::string &new_password)
-{
-    return "user " + user + "\npass " + old_password + "\nnewpass " + new_password + "\nquit\n";
-}
-
 const std::vector<account> &standard_accounts()
 {
     static const std::vector<account> accounts = {

@@ -57,11 +57,6 @@ std::vector<account> build_standard_accounts() {
 
 std::string shipped_schema() { return test_support::read_file(SHIPPED_SCHEMA_PATH); }
 
-std::string change_input(const std::string &user, const std::string &old_password,
-                         const std::string &new_password) {
-    return "user " + user + "\npass " + old_password + "\nnewpass " + new_password + "\nquit\n";
-}
-
 const std::vector<account> &standard_accounts() {
     static const std::vector<account> accounts = build_standard_accounts();
     return accounts;

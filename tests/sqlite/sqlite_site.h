@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "dialogue_text.h"
 #include "process_runner.h"
 #include "store_fixture.h"
 #include "temp_dir.h"
 
 namespace sqlite_test {
+
+using namespace test_support::replies;
 
 using test_support::account;
 using test_support::run_options;
@@ -21,22 +24,11 @@ using test_support::run_result;
 inline constexpr const char *PROGRAM = ZEMBROVALD_PROGRAM;
 inline constexpr const char *ADMIN = ADMIN_PROGRAM;
 
-// Replies, byte for byte.
-inline constexpr const char *GREETING = "200 zembrovald v1.1.2 hello, who are you?\r\n";
-inline constexpr const char *PASS_PLEASE = "200 Your password please.\r\n";
-inline constexpr const char *NEWPASS_PLEASE = "200 Your new password please.\r\n";
-inline constexpr const char *CHANGED = "200 Password changed, thank-you.\r\n";
-inline constexpr const char *BYE = "200 Bye.\r\n";
-inline constexpr const char *WRONG_OLD = "500 Old password is incorrect or user not found.\r\n";
-inline constexpr const char *SERVER_ERROR = "500 Server error, password not changed.\r\n";
-inline constexpr const char *RESTRICTED = "500 Restricted or non-existant uid.\r\n";
 
 // The plain accounts table, as deploy/ ships it.
 std::string shipped_schema();
 
-// The client's lines of a whole change, quit included.
-std::string change_input(const std::string &user, const std::string &old_password,
-                         const std::string &new_password);
+using test_support::change_input;
 
 // alice (uid 1001), bob (uid 1002), nouid (no ids at all), low (uid 99).
 const std::vector<account> &standard_accounts();
